@@ -1,0 +1,96 @@
+#include "cli/CCliOptions.h"
+
+#include "platform/CFileDevice.h"
+
+#include <cstdlib>
+#include <vector>
+
+std::string CCliOptions::helpText() {
+    return R"(Usage: vallora-recover [OPTIONS] SOURCE OUTPUT_DIR
+
+Recovers deleted JPEG photos. SOURCE is a block device (/dev/sdb1) or a disk
+image file; it is opened read-only and never written. Every image found is
+written into OUTPUT_DIR as N.jpg, where N is the image's first sector + 1982.
+OUTPUT_DIR must exist and must not lie on the disk being scanned.
+
+Options:
+  --sector-size N   bytes per sector of an image file (512 to 65536, a power
+                    of two; default 512). A block device reports its own.
+  -q, --quiet       no progress display
+  -h, --help        show this help and exit
+  --version         show the version and exit
+
+Progress is shown on standard error when it is a terminal. The summary and
+the run time are printed on standard output; files that could not be written
+are listed on standard error with the reason.
+
+Ctrl-C stops the sweep and writes the images found so far (when nothing was
+found yet it abandons the scan); a second Ctrl-C abandons without writing.
+
+Devices need root rights (sudo); image files need only read access.
+
+Exit status:
+  0  swept to the end and every image written
+  1  swept to the end, but some images could not be written
+  2  bad command line
+  3  the source cannot be opened or read as a volume
+  4  the output folder is refused (missing, not a folder, not writable,
+     or on the disk being scanned)
+  5  stopped with Ctrl-C; the images found so far were written
+  6  abandoned with Ctrl-C; nothing was written
+)";
+}
+
+bool CCliOptions::parse(int argc, char** argv, std::string& error) {
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "-h" || arg == "--help") {
+            showHelp = true;
+        } else if (arg == "--version") {
+            showVersion = true;
+        } else if (arg == "-q" || arg == "--quiet") {
+            quiet = true;
+        } else if (arg == "--sector-size" || arg.rfind("--sector-size=", 0) == 0) {
+            std::string value;
+            if (arg == "--sector-size") {
+                if (i + 1 >= argc) {
+                    error = "--sector-size needs a value";
+                    return false;
+                }
+                value = argv[++i];
+            } else {
+                value = arg.substr(14);
+            }
+            char* end = nullptr;
+            const unsigned long parsed = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || value[0] == '-' ||
+                !CFileDevice::isValidSectorSize(parsed > 0xFFFFFFFFul ? 0 : uint32_t(parsed))) {
+                error = "invalid sector size '" + value +
+                        "': use a power of two from 512 to 65536";
+                return false;
+            }
+            sectorSize = uint32_t(parsed);
+        } else {
+            error = "unknown option '" + arg + "'";
+            return false;
+        }
+    }
+    if (showHelp || showVersion)
+        return true;
+    if (positional.size() != 2) {
+        error = positional.size() < 2 ? "expected SOURCE and OUTPUT_DIR"
+                                      : "too many arguments: expected SOURCE and OUTPUT_DIR";
+        return false;
+    }
+    source = positional[0];
+    outputDir = positional[1];
+    return true;
+}

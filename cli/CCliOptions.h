@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The command line of vallora-recover.
+class CCliOptions {
+public:
+    // Parses argv; false with a one-line error for bad usage.
+    bool parse(int argc, char** argv, std::string& error);
+    static std::string helpText();
+
+    bool showHelp = false;
+    bool showVersion = false;
+    bool quiet = false;
+    uint32_t sectorSize = 0; // 0: the device's own, or 512 for an image file
+    std::string source;
+    std::string outputDir;
+};

@@ -1,0 +1,85 @@
+#include "cli/CRecoverCommand.h"
+
+#include "cli/CCliOptions.h"
+#include "cli/COutputFolderCheck.h"
+#include "cli/CExitStatus.h"
+#include "cli/CTerminalFrontEnd.h"
+#include "platform/CFileDevice.h"
+#include "scan/CScanner.h"
+#include "volume/CRawVolumeAccess.h"
+#include "volume/CVolumeOpenError.h"
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+int fail(int status, const std::string& message) {
+    std::fprintf(stderr, "vallora-recover: %s\n", message.c_str());
+    return status;
+}
+
+} // namespace
+
+int CRecoverCommand::run(int argc, char** argv) {
+    CCliOptions options;
+    std::string error;
+    if (!options.parse(argc, argv, error))
+        return fail(kExitUsage, error + " (try 'vallora-recover --help')");
+    if (options.showHelp) {
+        std::fputs(CCliOptions::helpText().c_str(), stdout);
+        return kExitCompleted;
+    }
+    if (options.showVersion) {
+        std::printf("vallora-recover %s\n", VALLORA_VERSION);
+        return kExitCompleted;
+    }
+
+    std::shared_ptr<CFileDevice> device;
+    try {
+        device = CVolumeAccess::openVolumeDevice(options.source, options.sectorSize);
+    } catch (const CVolumeOpenError& e) {
+        return fail(kExitSourceError, "cannot open the source " + e.reason());
+    }
+    if (!COutputFolderCheck::accept(options.outputDir, *device, error))
+        return fail(kExitOutputRefused, error);
+
+    std::unique_ptr<CVolumeAccess> access;
+    try {
+        auto raw = std::make_unique<CRawVolumeAccess>(device);
+        if (raw->isTruncated())
+            std::fprintf(stderr, "vallora-recover: warning: the source has more than 2^32 "
+                                 "sectors; only the first 4294967295 are swept\n");
+        access = std::move(raw);
+    } catch (const CVolumeOpenError& e) {
+        return fail(kExitSourceError, "cannot read " + options.source + ": " + e.reason());
+    }
+    std::fprintf(stderr, "Sweeping %s raw: %u sectors of %u bytes\n", options.source.c_str(),
+                 access->getClusterCount(), access->getSectorSize());
+
+    CTerminalFrontEnd frontEnd(options.outputDir, access->getClusterSize(),
+                               access->getSectorSize(),
+                               !options.quiet && ::isatty(STDERR_FILENO));
+    CTerminalFrontEnd::installInterruptHandler();
+    CScanner scanner(access.get());
+    frontEnd.attach(&scanner);
+    const CScanner::Outcome outcome = scanner.run(&frontEnd);
+
+    if (scanner.unreadableSectors() > 0)
+        std::fprintf(stderr, "vallora-recover: %llu sectors could not be read and were skipped\n",
+                     (unsigned long long)scanner.unreadableSectors());
+    if (outcome == CScanner::Outcome::Abandoned) {
+        std::fprintf(stderr, "Scan abandoned: nothing was written.\n");
+        return kExitAbandoned;
+    }
+    const size_t failed = scanner.writeFailures().size();
+    std::fprintf(stderr, "Recovered %u of %u images into %s", scanner.filesWritten(),
+                 scanner.filesFound(), options.outputDir.c_str());
+    if (failed)
+        std::fprintf(stderr, "; %zu could not be written (listed above)", failed);
+    std::fprintf(stderr, ".\n");
+    if (outcome == CScanner::Outcome::Stopped)
+        return kExitStopped;
+    return failed ? kExitWriteFailures : kExitCompleted;
+}

@@ -1,0 +1,138 @@
+#include "cli/CTerminalFrontEnd.h"
+
+#include "scan/CScanner.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<int> stopFlag{CScanFrontEnd::kRunning};
+std::atomic<uint32_t> foundFlag{0};
+
+void onInterrupt(int) {
+    static const char stopping[] =
+        "\nvallora-recover: stopping the sweep; the images found so far will be written "
+        "(Ctrl-C again abandons)\n";
+    static const char abandoning[] = "\nvallora-recover: abandoning the scan; nothing more is "
+                                     "written\n";
+    const int now = stopFlag.load();
+    if (now == CScanFrontEnd::kRunning && foundFlag.load() > 0) {
+        stopFlag.store(CScanFrontEnd::kStopAndWrite);
+        ssize_t ignored = ::write(STDERR_FILENO, stopping, sizeof stopping - 1);
+        (void)ignored;
+    } else if (now != CScanFrontEnd::kAbandon) {
+        stopFlag.store(CScanFrontEnd::kAbandon);
+        ssize_t ignored = ::write(STDERR_FILENO, abandoning, sizeof abandoning - 1);
+        (void)ignored;
+    }
+}
+
+std::string formatDuration(double seconds) {
+    const long total = long(seconds + 0.5);
+    char text[32];
+    if (total >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
+                      total % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
+    return text;
+}
+
+} // namespace
+
+CTerminalFrontEnd::CTerminalFrontEnd(std::string outputDir, uint32_t clusterSize,
+                                     uint32_t sectorSize, bool showProgress)
+    : folder(std::move(outputDir)), clusterSize(clusterSize),
+      sectorsPerCluster(sectorSize ? clusterSize / sectorSize : 0), progress(showProgress),
+      started(std::chrono::steady_clock::now()) {}
+
+void CTerminalFrontEnd::installInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void CTerminalFrontEnd::showLabelText(int controlId, const std::string& text) {
+    if (controlId == kTotalLabel && text.rfind("搜索完成", 0) == 0) {
+        writing = true;
+        drawProgress(true);
+    } else if (writing && controlId == kPercentLabel) {
+        writePercent = text;
+        drawProgress(false);
+    }
+}
+
+void CTerminalFrontEnd::setProgressRange(uint32_t maximum) {
+    range = maximum;
+    started = std::chrono::steady_clock::now();
+}
+
+void CTerminalFrontEnd::setProgressPos(uint32_t pos) {
+    position = pos;
+    drawProgress(false);
+}
+
+int CTerminalFrontEnd::stopRequest() {
+    return stopFlag.load();
+}
+
+void CTerminalFrontEnd::publishFoundCount(uint32_t count) {
+    found = count;
+    foundFlag.store(count);
+    drawProgress(false);
+}
+
+void CTerminalFrontEnd::drawProgress(bool force) {
+    if (!progress)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastDrawn < std::chrono::milliseconds(250))
+        return;
+    lastDrawn = now;
+    char line[200];
+    if (writing) {
+        std::snprintf(line, sizeof line, "\rWriting %u images: %s", found,
+                      writePercent.empty() ? "0%" : writePercent.c_str());
+    } else {
+        const double seconds = std::chrono::duration<double>(now - started).count();
+        const double share = range ? double(position) / range : 1.0;
+        const double bytes = double(position) * clusterSize;
+        const double rate = seconds > 0 ? bytes / seconds : 0;
+        const std::string eta = (rate > 0 && share > 0)
+                                    ? formatDuration(seconds / share - seconds)
+                                    : std::string("--:--");
+        std::snprintf(line, sizeof line,
+                      "\r%6.2f%%  %llu of %llu sectors swept  %u images found  %.1f MB/s  "
+                      "ETA %s",
+                      share * 100, (unsigned long long)position * sectorsPerCluster,
+                      (unsigned long long)range * sectorsPerCluster, found, rate / 1e6,
+                      eta.c_str());
+    }
+    std::fprintf(stderr, "%s\033[K", line);
+    std::fflush(stderr);
+    lineShown = true;
+}
+
+void CTerminalFrontEnd::clearLine() {
+    if (lineShown) {
+        std::fprintf(stderr, "\r\033[K");
+        lineShown = false;
+    }
+}
+
+void CTerminalFrontEnd::showSummary(const std::string& text, const std::string& caption) {
+    clearLine();
+    if (scannerShown) {
+        for (const auto& failure : scannerShown->writeFailures())
+            std::fprintf(stderr, "vallora-recover: %s/%s not written: %s\n", folder.c_str(),
+                         failure.fileName.c_str(), failure.reason.c_str());
+    }
+    std::printf("%s: %s\n", caption.c_str(), text.c_str());
+    std::fflush(stdout);
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "scan/CScanFrontEnd.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+class CScanner;
+
+// The scan engine's user in a terminal: progress on standard error when it
+// is a terminal, the summary on standard output, Ctrl-C as the Cancel button.
+class CTerminalFrontEnd : public CScanFrontEnd {
+public:
+    CTerminalFrontEnd(std::string outputDir, uint32_t clusterSize, uint32_t sectorSize,
+                      bool showProgress);
+
+    // Ctrl-C: the first stops the sweep and writes what was found (abandons
+    // when nothing was found yet), the second abandons.
+    static void installInterruptHandler();
+    // The scanner whose write failures the summary lists.
+    void attach(const CScanner* scanner) { scannerShown = scanner; }
+
+    void showLabelText(int controlId, const std::string& text) override;
+    void setProgressRange(uint32_t maximum) override;
+    void setProgressPos(uint32_t position) override;
+    int stopRequest() override;
+    void publishFoundCount(uint32_t count) override;
+    void showSummary(const std::string& text, const std::string& caption) override;
+    void showMainDialog() override {}
+    std::string outputFolder() override { return folder; }
+    void openOutputFolder() override {}
+    void closeScanDialog() override {}
+    void endProgram() override { ended = true; }
+
+    bool programEnded() const { return ended; }
+
+private:
+    void drawProgress(bool force);
+    void clearLine();
+
+    std::string folder;
+    uint32_t clusterSize;
+    uint32_t sectorsPerCluster;
+    bool progress;
+    bool writing = false;
+    bool lineShown = false;
+    bool ended = false;
+    uint32_t range = 0;
+    uint32_t position = 0;
+    uint32_t found = 0;
+    std::string writePercent;
+    std::chrono::steady_clock::time_point started;
+    std::chrono::steady_clock::time_point lastDrawn;
+    const CScanner* scannerShown = nullptr;
+};

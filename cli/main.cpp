@@ -1,0 +1,5 @@
+#include "cli/CRecoverCommand.h"
+
+int main(int argc, char** argv) {
+    return CRecoverCommand().run(argc, argv);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A volume source opened read-only: a block device or a disk image file.
+// Reads are positioned (pread), so several readers may share one device
+// without a shared file position.
+class CDevice {
+public:
+    virtual ~CDevice() = default;
+
+    // Bytes per sector: the device's logical sector size, or the size given
+    // for an image file.
+    virtual uint32_t sectorSize() const = 0;
+    // Size of the device in bytes.
+    virtual uint64_t byteSize() const = 0;
+    // Reads up to length bytes at offset. got receives the bytes delivered,
+    // which is less than length only at the end of the device. On failure
+    // returns false and error holds the system error code (errno).
+    virtual bool readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
+                        int& error) = 0;
+    // The name the device was opened by, for messages.
+    virtual const std::string& path() const = 0;
+};

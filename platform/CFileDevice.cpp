@@ -1,0 +1,95 @@
+#include "platform/CFileDevice.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string describe(const std::string& path, int error) {
+    return path + ": " + std::strerror(error);
+}
+
+} // namespace
+
+bool CFileDevice::isValidSectorSize(uint32_t size) {
+    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
+}
+
+std::shared_ptr<CFileDevice> CFileDevice::open(const std::string& path, uint32_t imageSectorSize) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        throw CDeviceOpenError(describe(path, errno), errno);
+    return adopt(fd, path, imageSectorSize);
+}
+
+std::shared_ptr<CFileDevice> CFileDevice::adopt(int fd, const std::string& name,
+                                                uint32_t imageSectorSize) {
+    std::shared_ptr<CFileDevice> device(new CFileDevice(fd, name));
+    device->queryGeometry(imageSectorSize);
+    return device;
+}
+
+CFileDevice::CFileDevice(int fd, std::string name) : fd(fd), name(std::move(name)) {}
+
+CFileDevice::~CFileDevice() {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+void CFileDevice::queryGeometry(uint32_t imageSectorSize) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        throw CDeviceOpenError(describe(name, errno), errno);
+    int accessMode = fcntl(fd, F_GETFL) & O_ACCMODE;
+    if (accessMode != O_RDONLY)
+        throw CDeviceOpenError(name + ": the source must be opened read-only", EINVAL);
+    if (S_ISDIR(st.st_mode))
+        throw CDeviceOpenError(name + ": is a directory, not a device or disk image", EISDIR);
+    if (S_ISBLK(st.st_mode)) {
+        blockDevice = true;
+        devNumber = st.st_rdev;
+        int logical = 0;
+        uint64_t bytes = 0;
+        if (ioctl(fd, BLKSSZGET, &logical) != 0 || ioctl(fd, BLKGETSIZE64, &bytes) != 0)
+            throw CDeviceOpenError(describe(name, errno), errno);
+        sectorBytes = static_cast<uint32_t>(logical);
+        sizeBytes = bytes;
+    } else if (S_ISREG(st.st_mode)) {
+        devNumber = st.st_dev;
+        sectorBytes = imageSectorSize ? imageSectorSize : kDefaultImageSectorSize;
+        sizeBytes = static_cast<uint64_t>(st.st_size);
+    } else {
+        throw CDeviceOpenError(name + ": not a block device or a disk image file", ENODEV);
+    }
+    if (!isValidSectorSize(sectorBytes))
+        throw CDeviceOpenError(name + ": unsupported sector size " + std::to_string(sectorBytes),
+                               EINVAL);
+#ifdef POSIX_FADV_SEQUENTIAL
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+}
+
+bool CFileDevice::readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
+                         int& error) {
+    got = 0;
+    error = 0;
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (got < length) {
+        ssize_t n = ::pread(fd, out + got, length - got, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        if (n == 0)
+            break; // end of the device
+        got += static_cast<uint32_t>(n);
+    }
+    return true;
+}

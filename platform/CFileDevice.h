@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/CDevice.h"
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <sys/types.h>
+
+// Thrown when a source cannot be opened; what() names the source and the reason.
+class CDeviceOpenError : public std::runtime_error {
+public:
+    CDeviceOpenError(const std::string& message, int error)
+        : std::runtime_error(message), errorCode(error) {}
+    int errorCode;
+};
+
+// A block device or an image file, opened read-only.
+class CFileDevice : public CDevice {
+public:
+    static constexpr uint32_t kDefaultImageSectorSize = 512;
+
+    // Opens path read-only. For an image file the sector size is
+    // imageSectorSize (0: 512); a block device reports its own.
+    static std::shared_ptr<CFileDevice> open(const std::string& path,
+                                             uint32_t imageSectorSize = 0);
+    // Takes over an already open read-only descriptor (for instance one that
+    // udisks2 handed out); name is used in messages.
+    static std::shared_ptr<CFileDevice> adopt(int fd, const std::string& name,
+                                              uint32_t imageSectorSize = 0);
+    // True for sector sizes the program accepts: powers of two from 512 to 65536.
+    static bool isValidSectorSize(uint32_t size);
+
+    ~CFileDevice() override;
+    CFileDevice(const CFileDevice&) = delete;
+    CFileDevice& operator=(const CFileDevice&) = delete;
+
+    uint32_t sectorSize() const override { return sectorBytes; }
+    uint64_t byteSize() const override { return sizeBytes; }
+    bool readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
+                int& error) override;
+    const std::string& path() const override { return name; }
+
+    bool isBlockDevice() const { return blockDevice; }
+    // The open descriptor, for probes that need one (libblkid); still owned.
+    int descriptor() const { return fd; }
+    // For a block device its device number, for an image file the device
+    // number of the file system holding it.
+    dev_t deviceNumber() const { return devNumber; }
+
+private:
+    CFileDevice(int fd, std::string name);
+    void queryGeometry(uint32_t imageSectorSize);
+
+    int fd = -1;
+    std::string name;
+    uint32_t sectorBytes = 0;
+    uint64_t sizeBytes = 0;
+    bool blockDevice = false;
+    dev_t devNumber = 0;
+};

@@ -1,0 +1,48 @@
+#include "platform/CFsProbe.h"
+
+#include <blkid/blkid.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+std::string CFsProbe::volumeName(const std::string& type, const std::string& version) {
+    if (type == "ntfs")
+        return "NTFS";
+    if (type == "vfat" && version == "FAT32")
+        return "FAT32";
+    return type;
+}
+
+std::string CFsProbe::probePath(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return "";
+    std::string name = probeDescriptor(fd);
+    ::close(fd);
+    return name;
+}
+
+std::string CFsProbe::probeDescriptor(int fd) {
+    if (fd < 0)
+        return "";
+    blkid_probe probe = blkid_new_probe();
+    if (!probe)
+        return "";
+    std::string name;
+    if (blkid_probe_set_device(probe, fd, 0, 0) == 0) {
+        blkid_probe_enable_superblocks(probe, 1);
+        blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
+        // 0: exactly one file system found; 1 nothing, -2 more than one
+        // (ambivalent), -1 an error: all of these leave the name empty.
+        if (blkid_do_safeprobe(probe) == 0) {
+            const char* type = nullptr;
+            const char* version = nullptr;
+            if (blkid_probe_lookup_value(probe, "TYPE", &type, nullptr) == 0 && type) {
+                if (blkid_probe_lookup_value(probe, "VERSION", &version, nullptr) != 0)
+                    version = nullptr;
+                name = volumeName(type, version ? version : "");
+            }
+        }
+    }
+    blkid_free_probe(probe);
+    return name;
+}

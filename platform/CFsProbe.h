@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// Names the file system on a block device or disk image with libblkid, the
+// way the program chooses a volume access by it: "NTFS" for NTFS, "FAT32"
+// for a FAT32 volume, the probe's own name for anything else it recognises
+// ("ext4", "vfat" for FAT12/16, "exfat", ...), and "" when it recognises
+// nothing, cannot decide or cannot read the source.
+class CFsProbe {
+public:
+    static std::string probePath(const std::string& path);
+    // Probes an open descriptor without taking it over; reads are positioned,
+    // so the descriptor's file position does not matter.
+    static std::string probeDescriptor(int fd);
+    // The name for a probe result: blkid's TYPE and, for vfat, its VERSION.
+    static std::string volumeName(const std::string& type, const std::string& version);
+};

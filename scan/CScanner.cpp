@@ -1,0 +1,187 @@
+#include "scan/CScanner.h"
+
+#include "scan/CScanFrontEnd.h"
+#include "volume/CVolumeAccess.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+uint32_t tickCount() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+template <typename... Args> std::string format(const char* pattern, Args... args) {
+    char text[160];
+    std::snprintf(text, sizeof text, pattern, args...);
+    return text;
+}
+
+} // namespace
+
+CScanner::CScanner(CVolumeAccess* access) : access(access) {
+    clusterCount = access->getClusterCount();
+    clusterSize = access->getClusterSize();
+    sectorSize = access->getSectorSize();
+    sectorsPerCluster = sectorSize ? clusterSize / sectorSize : 0;
+    clustersPerRun = sectorsPerCluster ? kBufferSectors / sectorsPerCluster : 0;
+    if (clustersPerRun == 0)
+        clusterCount = 0; // a geometry the sweep cannot hold: nothing to sweep
+    tracker = std::make_unique<CCandidateTracker>(sectorSize);
+    storage.assign(size_t(sectorSize) * (kBufferSectors + 1) + 4, 0);
+    buffer = storage.data() + sectorSize;
+    held.assign(size_t(sectorSize) * 2 + 4, 0);
+}
+
+CScanner::~CScanner() = default;
+
+void CScanner::showText(int controlId, const std::string& text) {
+    scanDialog->showLabelText(controlId, text);
+}
+
+CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
+    const uint32_t start = tickCount();
+    sweep(frontEnd);
+    if (scanDialog->stopRequest() == CScanFrontEnd::kAbandon)
+        return Outcome::Abandoned;
+
+    recoverAll();
+    seconds = (tickCount() - start) / 1000;
+    std::printf("The run time is:%us!\n", seconds);
+    std::fflush(stdout);
+
+    const std::string summary = format("用时%d秒,成功恢复%u个文件", int(seconds), fileCount);
+    const bool untouched = scanDialog->stopRequest() == CScanFrontEnd::kRunning;
+    scanDialog->showSummary(summary, untouched ? "扫描完成" : "扫描终止");
+    fileCount = 0;
+    scanDialog->showMainDialog();
+    scanDialog->openOutputFolder();
+    scanDialog->closeScanDialog();
+    scanDialog->endProgram();
+    return untouched ? Outcome::Completed : Outcome::Stopped;
+}
+
+void CScanner::sweep(CScanFrontEnd* frontEnd) {
+    scanDialog = frontEnd;
+    showText(CScanFrontEnd::kTotalLabel, format("总扇区:%u", sectorsPerCluster * clusterCount));
+    scanDialog->setProgressRange(clusterCount);
+
+    // Cluster 0 is never swept.
+    uint32_t i = 1;
+    while (i < clusterCount && access->isClusterUsed(i))
+        ++i;
+    while (i < clusterCount && scanDialog->stopRequest() == CScanFrontEnd::kRunning) {
+        const uint32_t last = findFreeRun(i);
+        readAndTestRun(i, last);
+        i = skipUsedClusters(last);
+    }
+    // Nothing follows the last sector swept.
+    flushHeldSector();
+    foundTotal = fileCount;
+}
+
+uint32_t CScanner::findFreeRun(uint32_t first) {
+    uint32_t count = 0;
+    uint32_t u = first;
+    for (;;) {
+        if (u % kProgressEvery == 0)
+            reportProgress(u);
+        if (u >= clusterCount || access->isClusterUsed(u))
+            break;
+        ++count;
+        ++u;
+        if (count >= clustersPerRun)
+            break;
+    }
+    return u - 1;
+}
+
+uint32_t CScanner::skipUsedClusters(uint32_t last) {
+    uint32_t u = last + 1;
+    if (u >= clusterCount || !access->isClusterUsed(u))
+        return u;
+    while (u < clusterCount) {
+        if (u % kProgressEvery == 0)
+            reportProgress(u);
+        ++u;
+        if (u >= clusterCount || !access->isClusterUsed(u))
+            break;
+    }
+    return u;
+}
+
+void CScanner::reportProgress(uint32_t cluster) {
+    scanDialog->setProgressPos(cluster);
+    showText(CScanFrontEnd::kSweptLabel, format("已扫描:%u个扇区", sectorsPerCluster * cluster));
+    const float share = static_cast<float>(double(cluster) * 100 / double(clusterCount));
+    showText(CScanFrontEnd::kPercentLabel, format("%.2f%%", double(share)));
+}
+
+void CScanner::readAndTestRun(uint32_t first, uint32_t last) {
+    const uint32_t sectors = (last - first + 1) * sectorsPerCluster;
+    const bool ok = access->readClusters(first, last, buffer);
+    const bool continues = first - previousRunLast == 1;
+    previousRunLast = last;
+    if (!ok) {
+        // What the buffer holds is not this run: test none of it, and let
+        // no candidate run across the hole.
+        unreadable += sectors;
+        breakStream();
+        return;
+    }
+    // An image is only followed through consecutive sectors.
+    if (!continues)
+        breakStream();
+    feedSectors(access->clusterToSector(first), sectors, buffer);
+}
+
+void CScanner::feedSectors(uint32_t firstSector, uint32_t count, unsigned char* data) {
+    if (count == 0)
+        return;
+    unsigned char* bytes = data;
+    uint32_t sector = firstSector;
+    if (holding) {
+        if (heldSector + 1 == firstSector) {
+            // The run continues the held sector: put it back in front, so
+            // that its header walk reads this run's first bytes behind it.
+            bytes = data - sectorSize;
+            std::memcpy(bytes, held.data(), sectorSize);
+            sector = heldSector;
+            ++count;
+            holding = false;
+        } else {
+            flushHeldSector();
+        }
+    }
+    for (uint32_t k = 0; k + 1 < count; ++k)
+        testSector(sector + k, bytes + size_t(k) * sectorSize);
+    std::memcpy(held.data(), bytes + size_t(count - 1) * sectorSize, sectorSize);
+    heldSector = sector + count - 1;
+    holding = true;
+}
+
+void CScanner::flushHeldSector() {
+    if (!holding)
+        return;
+    holding = false;
+    // Zeros follow the held copy: nothing continues it.
+    std::memset(held.data() + sectorSize, 0, held.size() - sectorSize);
+    testSector(heldSector, held.data());
+}
+
+void CScanner::breakStream() {
+    flushHeldSector();
+    tracker->dropCandidate();
+}
+
+void CScanner::testSector(uint32_t sector, const unsigned char* bytes) {
+    if (!tracker->feedSector(sector, bytes))
+        return;
+    ++fileCount;
+    showText(CScanFrontEnd::kFoundLabel, format("找到%u个文件", fileCount));
+    scanDialog->publishFoundCount(fileCount);
+}

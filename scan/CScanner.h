@@ -1,0 +1,101 @@
+#pragma once
+
+#include "scan/CCandidateTracker.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CVolumeAccess;
+class CScanFrontEnd;
+
+// A recovered file that could not be written, and why.
+struct tagWriteFailure {
+    std::string fileName; // "N.jpg"
+    std::string reason;
+};
+
+// Sweeps the free clusters of one volume, hands every sector to the JPEG
+// recogniser, then writes every found image into the output folder.
+class CScanner {
+public:
+    static constexpr uint32_t kBufferSectors = 40000;
+    static constexpr uint32_t kProgressEvery = 2048; // clusters
+
+    // How run ended.
+    enum class Outcome {
+        Abandoned, // stop request 2 during the sweep: nothing written, no summary
+        Completed, // the sweep reached the end of the volume; files written
+        Stopped,   // the sweep was stopped (stop request 1) or the writing abandoned
+    };
+
+    explicit CScanner(CVolumeAccess* access);
+    ~CScanner();
+    CScanner(const CScanner&) = delete;
+    CScanner& operator=(const CScanner&) = delete;
+
+    // Sweeps, writes and shows the summary through frontEnd. After a summary
+    // it asks the front end to end the program, then returns.
+    Outcome run(CScanFrontEnd* frontEnd);
+
+    // After run: files written completely, and the files that could not be.
+    uint32_t filesWritten() const { return writtenCount; }
+    uint32_t filesFound() const { return foundTotal; }
+    const std::vector<tagWriteFailure>& writeFailures() const { return failures; }
+    // Sectors of free clusters that could not be read during the sweep.
+    uint64_t unreadableSectors() const { return unreadable; }
+    uint32_t elapsedSeconds() const { return seconds; }
+
+    CCandidateTracker& candidateTracker() { return *tracker; }
+
+    // The sweep alone (run steps 2 to 5), for tests and tools.
+    void sweep(CScanFrontEnd* frontEnd);
+    // The recovery writer: writes every found file and empties the list.
+    void recoverAll();
+    // Writes one found file as "<startSector + 1982>.jpg"; false when it
+    // could not be written completely (the failure is recorded).
+    bool writeFoundFile(CBaseFile* file, int folderFd);
+
+private:
+    uint32_t findFreeRun(uint32_t first);
+    void readAndTestRun(uint32_t first, uint32_t last);
+    uint32_t skipUsedClusters(uint32_t last);
+    void reportProgress(uint32_t cluster);
+
+    // The sector stream fed to the tracker. The last sector of every run is
+    // held back until the next run shows whether it continues directly, so
+    // that a header crossing the cut is read with the following sector's
+    // bytes behind it.
+    void feedSectors(uint32_t firstSector, uint32_t count, unsigned char* data);
+    void flushHeldSector();
+    void breakStream();
+    void testSector(uint32_t sector, const unsigned char* bytes);
+    void showText(int controlId, const std::string& text);
+
+    CVolumeAccess* access;
+    CScanFrontEnd* scanDialog = nullptr;
+    uint32_t clusterCount;
+    uint32_t clusterSize;
+    uint32_t sectorSize;
+    uint32_t fileCount = 0;
+    uint32_t sectorsPerCluster;
+    // One sector slot, then kBufferSectors sectors, then four spare bytes.
+    std::vector<unsigned char> storage;
+    unsigned char* buffer;
+    uint32_t clustersPerRun;
+    uint32_t previousRunLast = 1;
+    std::unique_ptr<CCandidateTracker> tracker;
+
+    // The held-back sector, followed by a zeroed sector for the walk to
+    // read when nothing continues it.
+    std::vector<unsigned char> held;
+    bool holding = false;
+    uint32_t heldSector = 0;
+
+    uint32_t writtenCount = 0;
+    uint32_t foundTotal = 0;
+    uint32_t seconds = 0;
+    uint64_t unreadable = 0;
+    std::vector<tagWriteFailure> failures;
+};

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running Vallora need on Debian or
+# Ubuntu, skipping what is already there. Uses sudo when not root.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    cmake ninja-build g++ clang pkg-config
+    # libraries
+    libgtest-dev libblkid-dev libjpeg-dev qt6-base-dev
+    # test fixtures: file systems made and filled without mounting, JPEG tools
+    dosfstools mtools ntfs-3g e2fsprogs fuse3
+    # the desktop program's tests and screenshots; the Chinese texts need a CJK font
+    xvfb xauth fonts-noto-cjk
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    sudo=(sudo)
+fi
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "volume/CVolumeAccess.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CDevice;
+
+// A FAT32 volume: its clusters are those the file allocation table numbers,
+// and a cluster is free when its entry in the first FAT is zero. The boot
+// sector and the whole first FAT are read once, at construction.
+//
+// Sector numbers count from the first sector after the reserved sectors:
+// sector 0 is the first sector of the first FAT, and cluster 2, the first
+// data cluster, begins at sector (number of FATs x sectors per FAT).
+class CFAT32VolumeAccess : public CVolumeAccess {
+public:
+    static constexpr uint32_t kBootSectorSize = 90;
+
+    // Opens path read-only; throws CVolumeOpenError when it cannot be opened
+    // or does not hold a usable FAT32 boot sector and FAT.
+    CFAT32VolumeAccess(const std::string& path, uint32_t imageSectorSize = 0);
+    // Reads the boot sector and the first FAT from device; throws
+    // CVolumeOpenError when they cannot be read or make no sense for it.
+    explicit CFAT32VolumeAccess(std::shared_ptr<CDevice> device);
+
+    // The number of entries in one FAT, the two reserved entries and those
+    // past the volume's last cluster included.
+    uint32_t getClusterCount() override { return clusterCount; }
+    uint32_t getClusterSize() override { return clusterSize; }
+    uint32_t getSectorSize() override { return sectorSize; }
+    // The whole 32-bit entry is compared with zero (the upper four bits are
+    // not masked off). Clusters 0 and 1 are not data clusters, and clusters
+    // that do not lie wholly on the device cannot hold anything: all of
+    // these count as in use whatever their entry says.
+    bool isClusterUsed(uint32_t cluster) override;
+    uint32_t clusterToSector(uint32_t cluster) override;
+    bool readSectors(uint32_t first, uint32_t last, void* buffer) override;
+    bool readClusters(uint32_t first, uint32_t last, void* buffer) override;
+
+    uint32_t sectorsPerCluster() const { return clusterSectors; }
+    uint32_t reservedSectors() const { return reservedSectorCount; }
+    uint32_t numberOfFats() const { return fatCount; }
+    uint32_t sectorsPerFat() const { return fatSectors; }
+    // Clusters from 2 up to (not including) this one lie wholly on the
+    // device; from here on the FAT describes clusters beyond its end.
+    uint32_t firstClusterPastDevice() const { return clusterLimit; }
+    const std::array<unsigned char, kBootSectorSize>& bootSectorBytes() const { return bootSector; }
+
+private:
+    void readBootSector();
+    void checkGeometry();
+    void loadFat();
+
+    std::shared_ptr<CDevice> volumeHandle;
+    uint32_t sectorSize = 0;
+    std::array<unsigned char, kBootSectorSize> bootSector{};
+    uint32_t clusterSize = 0;
+    std::vector<uint32_t> fat;
+
+    // Boot sector fields.
+    uint32_t clusterSectors = 0;
+    uint32_t reservedSectorCount = 0;
+    uint32_t fatCount = 0;
+    uint32_t fatSectors = 0;
+
+    uint32_t clusterCount = 0;
+    uint32_t clusterLimit = 0;
+};

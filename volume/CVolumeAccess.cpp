@@ -1,0 +1,32 @@
+#include "volume/CVolumeAccess.h"
+
+#include "platform/CFileDevice.h"
+#include "volume/CVolumeOpenError.h"
+
+#include <cstdio>
+#include <cstring>
+
+std::shared_ptr<CFileDevice> CVolumeAccess::openVolumeDevice(const std::string& path,
+                                                             uint32_t imageSectorSize) {
+    try {
+        return CFileDevice::open(path, imageSectorSize);
+    } catch (const CDeviceOpenError& e) {
+        std::printf("Error opening connection to drive [%s:]\n", path.c_str());
+        std::fflush(stdout);
+        throw CVolumeOpenError(e.what());
+    }
+}
+
+bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t length,
+                                   void* buffer, uint32_t sectorNumber) {
+    (void)sectorNumber; // positioned reads cannot fail to position
+    uint32_t got = 0;
+    int error = 0;
+    if (!device.readAt(offset, buffer, length, got, error)) {
+        std::printf("Error reading from the device, Code: 0x%X\n", static_cast<unsigned>(error));
+        return false;
+    }
+    if (got < length)
+        std::memset(static_cast<unsigned char*>(buffer) + got, 0, length - got);
+    return true;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/CFileDevice.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// A volume seen as a row of clusters, each a run of consecutive sectors.
+// The scan engine sees a volume only through this interface.
+class CVolumeAccess {
+public:
+    virtual uint32_t getClusterCount() { return 0; }
+    virtual uint32_t getClusterSize() { return 0; }
+    virtual uint32_t getSectorSize() { return 0; }
+    // True when the cluster is allocated (the sweep skips it).
+    virtual bool isClusterUsed(uint32_t /*cluster*/) { return true; }
+    virtual ~CVolumeAccess() = default;
+    // Number of the cluster's first sector, in the numbering readSectors takes.
+    virtual uint32_t clusterToSector(uint32_t /*cluster*/) { return 0; }
+    // Reads sectors first..last inclusive into buffer.
+    virtual bool readSectors(uint32_t /*first*/, uint32_t /*last*/, void* /*buffer*/) {
+        return true;
+    }
+    // Reads clusters first..last inclusive into buffer.
+    virtual bool readClusters(uint32_t /*first*/, uint32_t /*last*/, void* /*buffer*/) {
+        return true;
+    }
+
+    // Opens a source read-only for an access. On failure writes the
+    // diagnostic line and throws CVolumeOpenError.
+    static std::shared_ptr<CFileDevice> openVolumeDevice(const std::string& path,
+                                                         uint32_t imageSectorSize);
+
+protected:
+    // The sector read shared by the accesses: length bytes at byte offset.
+    // sectorNumber only names the place in the diagnostic line. Bytes past
+    // the end of the device are delivered as zeros, so no caller ever sees
+    // what its buffer held before.
+    static bool readFromDevice(CDevice& device, uint64_t offset, uint32_t length, void* buffer,
+                               uint32_t sectorNumber);
+};
