@@ -16,6 +16,11 @@ OUTPUT_DIR must exist and must not lie on the disk being scanned.
 Options:
   --sector-size N   bytes per sector of an image file (512 to 65536, a power
                     of two; default 512). A block device reports its own.
+  --fs TYPE         how to sweep: auto (default) follows the file system
+                    found on SOURCE: FAT32 and NTFS sweep only their free
+                    clusters, anything else is swept whole; raw sweeps every
+                    sector (useful when a card was reformatted); fat32 and
+                    ntfs read SOURCE as that file system.
   -q, --quiet       no progress display
   -h, --help        show this help and exit
   --version         show the version and exit
@@ -58,6 +63,21 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             showVersion = true;
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
+        } else if (arg == "--fs" || arg.rfind("--fs=", 0) == 0) {
+            std::string value;
+            if (arg == "--fs") {
+                if (i + 1 >= argc) {
+                    error = "--fs needs a value";
+                    return false;
+                }
+                value = argv[++i];
+            } else {
+                value = arg.substr(5);
+            }
+            if (!CVolumeOpener::parseChoice(value, fileSystem)) {
+                error = "invalid file system '" + value + "': use auto, raw, fat32 or ntfs";
+                return false;
+            }
         } else if (arg == "--sector-size" || arg.rfind("--sector-size=", 0) == 0) {
             std::string value;
             if (arg == "--sector-size") {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "volume/CVolumeOpener.h"
+
 #include <cstdint>
 #include <string>
 
@@ -14,6 +16,8 @@ public:
     bool showVersion = false;
     bool quiet = false;
     uint32_t sectorSize = 0; // 0: the device's own, or 512 for an image file
+    // Which volume access sweeps the source; Auto follows the detected file system.
+    CVolumeOpener::Choice fileSystem = CVolumeOpener::Choice::Auto;
     std::string source;
     std::string outputDir;
 };

@@ -8,6 +8,7 @@
 #include "scan/CScanner.h"
 #include "volume/CRawVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
+#include "volume/CVolumeOpener.h"
 
 #include <cstdio>
 #include <memory>
@@ -45,18 +46,26 @@ int CRecoverCommand::run(int argc, char** argv) {
     if (!COutputFolderCheck::accept(options.outputDir, *device, error))
         return fail(kExitOutputRefused, error);
 
+    const std::string fileSystem = CVolumeOpener::detect(*device);
+    const CVolumeOpener::Kind kind = CVolumeOpener::resolve(options.fileSystem, fileSystem);
     std::unique_ptr<CVolumeAccess> access;
     try {
-        auto raw = std::make_unique<CRawVolumeAccess>(device);
-        if (raw->isTruncated())
-            std::fprintf(stderr, "vallora-recover: warning: the source has more than 2^32 "
-                                 "sectors; only the first 4294967295 are swept\n");
-        access = std::move(raw);
+        access = CVolumeOpener::build(kind, device);
     } catch (const CVolumeOpenError& e) {
-        return fail(kExitSourceError, "cannot read " + options.source + ": " + e.reason());
+        const bool raw = kind == CVolumeOpener::Kind::Raw;
+        return fail(kExitSourceError, "cannot read " + options.source +
+                                          (raw ? "" : std::string(" as ") +
+                                                          CVolumeOpener::kindText(kind)) +
+                                          ": " + e.reason() +
+                                          (raw ? "" : " (--fs raw sweeps every sector)"));
     }
-    std::fprintf(stderr, "Sweeping %s raw: %u sectors of %u bytes\n", options.source.c_str(),
-                 access->getClusterCount(), access->getSectorSize());
+    auto* raw = dynamic_cast<CRawVolumeAccess*>(access.get());
+    if (raw && raw->isTruncated())
+        std::fprintf(stderr, "vallora-recover: warning: the source has more than 2^32 "
+                             "sectors; only the first 4294967295 are swept\n");
+    const tagVolumeGeometry geometry = CVolumeOpener::geometry(kind, *access);
+    std::fprintf(stderr, "Sweeping %s\n%s", options.source.c_str(),
+                 CVolumeOpener::describe(fileSystem, options.fileSystem, kind, geometry).c_str());
 
     CTerminalFrontEnd frontEnd(options.outputDir, access->getClusterSize(),
                                access->getSectorSize(),

@@ -13,6 +13,12 @@ std::atomic<int> stopFlag{CScanFrontEnd::kRunning};
 std::atomic<uint32_t> foundFlag{0};
 
 void onInterrupt(int) {
+    CTerminalFrontEnd::interrupt();
+}
+
+} // namespace
+
+void CTerminalFrontEnd::interrupt() {
     static const char stopping[] =
         "\nvallora-recover: stopping the sweep; the images found so far will be written "
         "(Ctrl-C again abandons)\n";
@@ -29,6 +35,8 @@ void onInterrupt(int) {
         (void)ignored;
     }
 }
+
+namespace {
 
 std::string formatDuration(double seconds) {
     const long total = long(seconds + 0.5);

@@ -19,6 +19,8 @@ public:
     // Ctrl-C: the first stops the sweep and writes what was found (abandons
     // when nothing was found yet), the second abandons.
     static void installInterruptHandler();
+    // What one Ctrl-C does; the signal handler calls it.
+    static void interrupt();
     // The scanner whose write failures the summary lists.
     void attach(const CScanner* scanner) { scannerShown = scanner; }
 

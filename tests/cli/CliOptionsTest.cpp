@@ -1,0 +1,67 @@
+// The command line of vallora-recover.
+#include "cli/CCliOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+bool parse(std::vector<std::string> args, CCliOptions& options, std::string& error) {
+    args.insert(args.begin(), "vallora-recover");
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    return options.parse(int(argv.size()), argv.data(), error);
+}
+
+} // namespace
+
+TEST(CliOptions, AcceptsSourceOutputAndSectorSize) {
+    CCliOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({"--sector-size", "4096", "card.img", "out"}, options, error)) << error;
+    EXPECT_EQ(options.sectorSize, 4096u);
+    EXPECT_EQ(options.source, "card.img");
+    EXPECT_EQ(options.outputDir, "out");
+
+    CCliOptions other;
+    ASSERT_TRUE(parse({"-q", "--sector-size=512", "--", "-odd-name", "out"}, other, error));
+    EXPECT_EQ(other.sectorSize, 512u);
+    EXPECT_TRUE(other.quiet);
+    EXPECT_EQ(other.source, "-odd-name");
+}
+
+TEST(CliOptions, RejectsBadUsageWithAReason) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{}, "expected SOURCE and OUTPUT_DIR"},
+        {{"only-source"}, "expected SOURCE and OUTPUT_DIR"},
+        {{"a", "b", "c"}, "too many arguments"},
+        {{"--frobnicate", "a", "b"}, "unknown option"},
+        {{"--sector-size"}, "needs a value"},
+        {{"--sector-size", "0", "a", "b"}, "invalid sector size"},
+        {{"--sector-size", "1000", "a", "b"}, "invalid sector size"},
+        {{"--sector-size", "256", "a", "b"}, "invalid sector size"},
+        {{"--sector-size", "131072", "a", "b"}, "invalid sector size"},
+        {{"--sector-size", "-512", "a", "b"}, "invalid sector size"},
+        {{"--sector-size", "99999999999999999999", "a", "b"}, "invalid sector size"},
+        {{"--sector-size", "4k", "a", "b"}, "invalid sector size"},
+    };
+    for (const auto& c : cases) {
+        CCliOptions options;
+        std::string error;
+        EXPECT_FALSE(parse(c.args, options, error));
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
+TEST(CliOptions, HelpNamesEveryOptionAndExitStatus) {
+    const std::string help = CCliOptions::helpText();
+    for (const char* word : {"--sector-size", "--quiet", "--help", "--version", "Ctrl-C"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+    for (int status = 0; status <= 6; ++status)
+        EXPECT_NE(help.find("\n  " + std::to_string(status) + "  "), std::string::npos) << status;
+}

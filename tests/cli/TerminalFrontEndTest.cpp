@@ -1,0 +1,16 @@
+// Ctrl-C in the terminal follows the Cancel button's steps.
+#include "cli/CTerminalFrontEnd.h"
+
+#include <gtest/gtest.h>
+
+TEST(TerminalFrontEnd, InterruptsMoveTheStopRequestForwardOnly) {
+    CTerminalFrontEnd ui("out", 512, 512, false);
+    EXPECT_EQ(ui.stopRequest(), CScanFrontEnd::kRunning);
+    ui.publishFoundCount(3);
+    CTerminalFrontEnd::interrupt();
+    EXPECT_EQ(ui.stopRequest(), CScanFrontEnd::kStopAndWrite);
+    CTerminalFrontEnd::interrupt();
+    EXPECT_EQ(ui.stopRequest(), CScanFrontEnd::kAbandon);
+    CTerminalFrontEnd::interrupt();
+    EXPECT_EQ(ui.stopRequest(), CScanFrontEnd::kAbandon);
+}
