@@ -23,16 +23,15 @@ template <typename... Args> std::string format(const char* pattern, Args... args
 
 } // namespace
 
-CScanner::CScanner(CVolumeAccess* access) : access(access) {
-    clusterCount = access->getClusterCount();
-    clusterSize = access->getClusterSize();
-    sectorSize = access->getSectorSize();
+CScanner::CScanner(CVolumeAccess* access)
+    : access(access), clusterCount(access->getClusterCount()),
+      clusterSize(access->getClusterSize()), sectorSize(access->getSectorSize()),
+      storage(size_t(sectorSize) * (kBufferSectors + 1) + 4) {
     sectorsPerCluster = sectorSize ? clusterSize / sectorSize : 0;
     clustersPerRun = sectorsPerCluster ? kBufferSectors / sectorsPerCluster : 0;
     if (clustersPerRun == 0)
         clusterCount = 0; // a geometry the sweep cannot hold: nothing to sweep
     tracker = std::make_unique<CCandidateTracker>(sectorSize);
-    storage.assign(size_t(sectorSize) * (kBufferSectors + 1) + 4, 0);
     buffer = storage.data() + sectorSize;
     held.assign(size_t(sectorSize) * 2 + 4, 0);
 }
@@ -157,8 +156,14 @@ void CScanner::feedSectors(uint32_t firstSector, uint32_t count, unsigned char* 
             flushHeldSector();
         }
     }
-    for (uint32_t k = 0; k + 1 < count; ++k)
+    // The buffer is far larger than the caches, and only each sector's first
+    // bytes are usually looked at: fetch them ahead of the test.
+    constexpr uint32_t kAhead = 16;
+    for (uint32_t k = 0; k + 1 < count; ++k) {
+        if (k + kAhead < count)
+            __builtin_prefetch(bytes + size_t(k + kAhead) * sectorSize);
         testSector(sector + k, bytes + size_t(k) * sectorSize);
+    }
     std::memcpy(held.data(), bytes + size_t(count - 1) * sectorSize, sectorSize);
     heldSector = sector + count - 1;
     holding = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "scan/CCandidateTracker.h"
+#include "scan/CSweepBuffer.h"
 
 #include <cstdint>
 #include <memory>
@@ -81,7 +82,7 @@ private:
     uint32_t fileCount = 0;
     uint32_t sectorsPerCluster;
     // One sector slot, then kBufferSectors sectors, then four spare bytes.
-    std::vector<unsigned char> storage;
+    CSweepBuffer storage;
     unsigned char* buffer;
     uint32_t clustersPerRun;
     uint32_t previousRunLast = 1;
