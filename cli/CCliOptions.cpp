@@ -38,7 +38,8 @@ Exit status:
   0  swept to the end and every image written
   1  swept to the end, but some images could not be written
   2  bad command line
-  3  the source cannot be opened or read as a volume
+  3  the source cannot be opened or read as a volume, or it went away
+     during the sweep (what was found before is written where it can be)
   4  the output folder is refused (missing, not a folder, not writable,
      or on the disk being scanned)
   5  stopped with Ctrl-C; the images found so far were written

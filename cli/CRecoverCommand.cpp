@@ -78,6 +78,10 @@ int CRecoverCommand::run(int argc, char** argv) {
     if (scanner.unreadableSectors() > 0)
         std::fprintf(stderr, "vallora-recover: %llu sectors could not be read and were skipped\n",
                      (unsigned long long)scanner.unreadableSectors());
+    if (scanner.sourceLost())
+        std::fprintf(stderr, "vallora-recover: %s went away during the sweep (unplugged?); the "
+                             "sweep ended early\n",
+                     options.source.c_str());
     if (outcome == CScanner::Outcome::Abandoned) {
         std::fprintf(stderr, "Scan abandoned: nothing was written.\n");
         return kExitAbandoned;
@@ -88,6 +92,8 @@ int CRecoverCommand::run(int argc, char** argv) {
     if (failed)
         std::fprintf(stderr, "; %zu could not be written (listed above)", failed);
     std::fprintf(stderr, ".\n");
+    if (scanner.sourceLost())
+        return kExitSourceError;
     if (outcome == CScanner::Outcome::Stopped)
         return kExitStopped;
     return failed ? kExitWriteFailures : kExitCompleted;

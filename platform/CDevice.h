@@ -22,4 +22,15 @@ public:
                         int& error) = 0;
     // The name the device was opened by, for messages.
     virtual const std::string& path() const = 0;
+
+    // True once a read has shown that the device is gone (unplugged, medium
+    // removed, shrunk under the reader): no later read can succeed.
+    bool isLost() const { return lost; }
+    void markLost() { lost = true; }
+
+    // True for the errors of a device that is no longer there.
+    static bool isLossError(int error);
+
+private:
+    bool lost = false;
 };

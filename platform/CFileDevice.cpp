@@ -16,6 +16,10 @@ std::string describe(const std::string& path, int error) {
 
 } // namespace
 
+bool CDevice::isLossError(int error) {
+    return error == ENODEV || error == ENXIO || error == ENOMEDIUM;
+}
+
 bool CFileDevice::isValidSectorSize(uint32_t size) {
     return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
 }

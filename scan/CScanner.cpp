@@ -54,7 +54,9 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
     std::fflush(stdout);
 
     const std::string summary = format("用时%d秒,成功恢复%u个文件", int(seconds), fileCount);
-    const bool untouched = scanDialog->stopRequest() == CScanFrontEnd::kRunning;
+    // Only a sweep that reached the end of the volume is complete.
+    const bool untouched =
+        scanDialog->stopRequest() == CScanFrontEnd::kRunning && !lostSource;
     scanDialog->showSummary(summary, untouched ? "扫描完成" : "扫描终止");
     fileCount = 0;
     scanDialog->showMainDialog();
@@ -73,7 +75,8 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     uint32_t i = 1;
     while (i < clusterCount && access->isClusterUsed(i))
         ++i;
-    while (i < clusterCount && scanDialog->stopRequest() == CScanFrontEnd::kRunning) {
+    while (i < clusterCount && scanDialog->stopRequest() == CScanFrontEnd::kRunning &&
+           !lostSource) {
         const uint32_t last = findFreeRun(i);
         readAndTestRun(i, last);
         i = skipUsedClusters(last);
@@ -125,17 +128,47 @@ void CScanner::readAndTestRun(uint32_t first, uint32_t last) {
     const bool ok = access->readClusters(first, last, buffer);
     const bool continues = first - previousRunLast == 1;
     previousRunLast = last;
-    if (!ok) {
-        // What the buffer holds is not this run: test none of it, and let
-        // no candidate run across the hole.
-        unreadable += sectors;
-        breakStream();
-        return;
-    }
     // An image is only followed through consecutive sectors.
     if (!continues)
         breakStream();
-    feedSectors(access->clusterToSector(first), sectors, buffer);
+    if (ok) {
+        feedSectors(access->clusterToSector(first), sectors, buffer);
+        return;
+    }
+    // What the buffer holds is not this run: none of it is tested. The
+    // readable parts of the run are read again, piece by piece.
+    failedReads = 1;
+    lostSource = access->isSourceLost();
+    salvage(first, first, last);
+}
+
+void CScanner::salvage(uint32_t runFirst, uint32_t a, uint32_t b) {
+    if (a == b || lostSource || failedReads >= kMaxFailedReadsPerRun) {
+        markUnreadable(a, b);
+        return;
+    }
+    const uint32_t middle = a + (b - a) / 2;
+    const uint32_t halves[2][2] = {{a, middle}, {middle + 1, b}};
+    for (const auto& half : halves) {
+        if (lostSource || failedReads >= kMaxFailedReadsPerRun) {
+            markUnreadable(half[0], half[1]);
+            continue;
+        }
+        unsigned char* at = buffer + size_t(half[0] - runFirst) * clusterSize;
+        if (access->readClusters(half[0], half[1], at)) {
+            feedSectors(access->clusterToSector(half[0]),
+                        (half[1] - half[0] + 1) * sectorsPerCluster, at);
+        } else {
+            ++failedReads;
+            lostSource = access->isSourceLost();
+            salvage(runFirst, half[0], half[1]);
+        }
+    }
+}
+
+void CScanner::markUnreadable(uint32_t a, uint32_t b) {
+    unreadable += uint64_t(b - a + 1) * sectorsPerCluster;
+    breakStream();
 }
 
 void CScanner::feedSectors(uint32_t firstSector, uint32_t count, unsigned char* data) {

@@ -23,6 +23,9 @@ class CScanner {
 public:
     static constexpr uint32_t kBufferSectors = 40000;
     static constexpr uint32_t kProgressEvery = 2048; // clusters
+    // Failed reads spent on one run while narrowing down its unreadable
+    // clusters; a damaged card may take seconds for each.
+    static constexpr uint32_t kMaxFailedReadsPerRun = 64;
 
     // How run ended.
     enum class Outcome {
@@ -47,6 +50,8 @@ public:
     // Sectors of free clusters that could not be read during the sweep.
     uint64_t unreadableSectors() const { return unreadable; }
     uint32_t elapsedSeconds() const { return seconds; }
+    // True when the sweep ended early because the source went away.
+    bool sourceLost() const { return lostSource; }
 
     CCandidateTracker& candidateTracker() { return *tracker; }
 
@@ -63,6 +68,10 @@ private:
     void readAndTestRun(uint32_t first, uint32_t last);
     uint32_t skipUsedClusters(uint32_t last);
     void reportProgress(uint32_t cluster);
+    // Re-reads the clusters a..b of the run that starts at runFirst, which
+    // failed as a whole, in halves, so the readable ones are still swept.
+    void salvage(uint32_t runFirst, uint32_t a, uint32_t b);
+    void markUnreadable(uint32_t a, uint32_t b);
 
     // The sector stream fed to the tracker. The last sector of every run is
     // held back until the next run shows whether it continues directly, so
@@ -98,5 +107,7 @@ private:
     uint32_t foundTotal = 0;
     uint32_t seconds = 0;
     uint64_t unreadable = 0;
+    uint32_t failedReads = 0; // in the current run
+    bool lostSource = false;
     std::vector<tagWriteFailure> failures;
 };

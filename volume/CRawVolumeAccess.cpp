@@ -25,3 +25,7 @@ bool CRawVolumeAccess::readSectors(uint32_t first, uint32_t last, void* buffer) 
 bool CRawVolumeAccess::readClusters(uint32_t first, uint32_t last, void* buffer) {
     return readSectors(first, last, buffer);
 }
+
+bool CRawVolumeAccess::isSourceLost() {
+    return volumeHandle->isLost();
+}

@@ -21,6 +21,7 @@ public:
     uint32_t clusterToSector(uint32_t cluster) override { return cluster; }
     bool readSectors(uint32_t first, uint32_t last, void* buffer) override;
     bool readClusters(uint32_t first, uint32_t last, void* buffer) override;
+    bool isSourceLost() override;
 
     // Sector numbers are 32-bit: a device of more than 2^32 sectors is
     // swept over its first 2^32 - 1 sectors only.

@@ -3,6 +3,7 @@
 #include "platform/CFileDevice.h"
 #include "volume/CVolumeOpenError.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -23,10 +24,21 @@ bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t le
     uint32_t got = 0;
     int error = 0;
     if (!device.readAt(offset, buffer, length, got, error)) {
+        if (CDevice::isLossError(error))
+            device.markLost();
         std::printf("Error reading from the device, Code: 0x%X\n", static_cast<unsigned>(error));
         return false;
     }
-    if (got < length)
+    if (got < length) {
+        if (offset + got < device.byteSize()) {
+            // Short before the end of the device: when nothing came at all,
+            // the device has shrunk to nothing under us.
+            if (got == 0)
+                device.markLost();
+            std::printf("Error reading from the device, Code: 0x%X\n", unsigned(ENXIO));
+            return false;
+        }
         std::memset(static_cast<unsigned char*>(buffer) + got, 0, length - got);
+    }
     return true;
 }

@@ -27,6 +27,10 @@ public:
         return true;
     }
 
+    // True once the source has gone away (a card reader unplugged): every
+    // later read fails, so the sweep ends rather than try them all.
+    virtual bool isSourceLost() { return false; }
+
     // Opens a source read-only for an access. On failure writes the
     // diagnostic line and throws CVolumeOpenError.
     static std::shared_ptr<CFileDevice> openVolumeDevice(const std::string& path,
@@ -36,7 +40,8 @@ protected:
     // The sector read shared by the accesses: length bytes at byte offset.
     // sectorNumber only names the place in the diagnostic line. Bytes past
     // the end of the device are delivered as zeros, so no caller ever sees
-    // what its buffer held before.
+    // what its buffer held before. A read that comes back short before the
+    // end fails; one that brings nothing there marks the device lost.
     static bool readFromDevice(CDevice& device, uint64_t offset, uint32_t length, void* buffer,
                                uint32_t sectorNumber);
 };

@@ -91,21 +91,25 @@ TEST(ScannerRuns, ImageEndingInTheLastSectorOfTheVolumeIsFound) {
     EXPECT_EQ(ui.last(CScanFrontEnd::kFoundLabel), "找到1个文件");
 }
 
-TEST(ScannerRuns, UnreadableRunIsNotTestedFromTheStaleBuffer) {
+TEST(ScannerRuns, UnreadableSectorsAreSkippedAndNothingComesFromStaleBytes) {
     // The second run's read fails while the buffer still holds the first
-    // run, with its image: nothing may be found twice, and the candidate that
-    // ran into the hole is dropped.
+    // run, with its image: nothing may be found twice. The run is read again
+    // in pieces: its readable sectors are swept, and the candidate that runs
+    // into the bad sector is dropped.
     CMemoryVolumeAccess volume(80001, 1);
     volume.put(100, miniJpeg(3));
-    volume.put(39999, miniJpeg(5)); // runs on into the unreadable run
-    volume.failingSectors = {50000};
+    volume.put(39999, miniJpeg(5)); // 39999..40003, broken by the bad sector 40002
+    volume.put(60000, miniJpeg(4)); // readable, in the failed run
+    volume.failingSectors = {40002};
     CRecordingFrontEnd ui;
     CScanner scanner(&volume);
     scanner.sweep(&ui);
     auto& found = scanner.candidateTracker().foundFiles;
-    ASSERT_EQ(found.size(), 1u);
+    ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0]->startSector, 100u);
-    EXPECT_EQ(scanner.unreadableSectors(), 40000u);
+    EXPECT_EQ(found[1]->startSector, 60000u);
+    EXPECT_EQ(scanner.unreadableSectors(), 1u);
+    EXPECT_LE(volume.clusterReads.size(), 2u + 2 * 16);
 }
 
 TEST(ScannerProgress, ReportedEvery2048ClustersUpToTheEnd) {

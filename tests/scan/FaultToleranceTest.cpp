@@ -1,0 +1,113 @@
+// A damaged or vanishing source: the sweep goes on past what it cannot read,
+// never makes images from stale bytes, and ends quickly when the source
+// goes away.
+#include "CFaultyDevice.h"
+#include "CJpegMaker.h"
+#include "CRecordingFrontEnd.h"
+#include "CTempDir.h"
+#include "platform/CFileDevice.h"
+#include "scan/CScanner.h"
+#include "volume/CRawVolumeAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kSectors = 100000; // three runs: 1..40000, 40001..80000, 80001..99999
+
+struct Photo {
+    uint32_t sector;
+    std::vector<unsigned char> bytes;
+    std::string name() const { return std::to_string(sector + 1982) + ".jpg"; }
+};
+
+// An image of zeros holding photos at the given sectors.
+std::vector<Photo> makeCard(const std::string& path, const std::vector<uint32_t>& sectors) {
+    std::vector<unsigned char> image(size_t(kSectors) * 512, 0);
+    std::vector<Photo> photos;
+    for (uint32_t s : sectors) {
+        Photo p{s, CJpegMaker::make(CJpegMaker::Kind::Exif, 160, 120, s)};
+        std::copy(p.bytes.begin(), p.bytes.end(), image.begin() + size_t(s) * 512);
+        photos.push_back(p);
+    }
+    CTempDir::writeFile(path, image);
+    return photos;
+}
+
+struct Sweep {
+    CTempDir dir;
+    std::shared_ptr<CFaultyDevice> device;
+    std::vector<Photo> photos;
+
+    explicit Sweep(const std::vector<uint32_t>& at) {
+        photos = makeCard(dir.file("card.img"), at);
+        device = std::make_shared<CFaultyDevice>(CFileDevice::open(dir.file("card.img")));
+        fs::create_directory(dir.file("out"));
+    }
+    bool recovered(const Photo& p) const {
+        return fs::exists(dir.file("out/" + p.name())) &&
+               CTempDir::readFile(dir.file("out/" + p.name())) == p.bytes;
+    }
+};
+
+} // namespace
+
+TEST(FaultTolerance, BadSectorsAndShortReadsCostOnlyWhatTheyTouch) {
+    enum Fault { BadSector, ShortRead };
+    for (Fault fault : {BadSector, ShortRead}) {
+        Sweep sweep({10, 20000, 45000, 85000});
+        const uint64_t badByte = uint64_t(20003) * 512 + 100; // inside the second photo
+        if (fault == BadSector)
+            sweep.device->badRanges = {{badByte, badByte + 1}};
+        else
+            sweep.device->shortReadsAt = {badByte};
+        CRawVolumeAccess raw(sweep.device);
+        CRecordingFrontEnd ui(sweep.dir.file("out"));
+        CScanner scanner(&raw);
+        scanner.sweep(&ui);
+        // The writer reads the good photos again; the fault stays where it is.
+        scanner.recoverAll();
+        EXPECT_TRUE(sweep.recovered(sweep.photos[0]));
+        EXPECT_FALSE(fs::exists(sweep.dir.file("out/" + sweep.photos[1].name())));
+        EXPECT_TRUE(sweep.recovered(sweep.photos[2]));
+        EXPECT_TRUE(sweep.recovered(sweep.photos[3]));
+        EXPECT_EQ(scanner.filesWritten(), 3u);
+        EXPECT_EQ(scanner.unreadableSectors(), 1u) << "fault " << fault;
+        EXPECT_FALSE(scanner.sourceLost());
+    }
+}
+
+TEST(FaultTolerance, LargeBadStretchIsBoundedInFailedReads) {
+    Sweep sweep({10, 85000});
+    sweep.device->badRanges = {{uint64_t(40001) * 512, uint64_t(80001) * 512}}; // a whole run
+    CRawVolumeAccess raw(sweep.device);
+    CRecordingFrontEnd ui(sweep.dir.file("out"));
+    CScanner scanner(&raw);
+    scanner.sweep(&ui);
+    scanner.recoverAll();
+    EXPECT_TRUE(sweep.recovered(sweep.photos[0]));
+    EXPECT_TRUE(sweep.recovered(sweep.photos[1]));
+    EXPECT_EQ(scanner.unreadableSectors(), 40000u);
+    EXPECT_LE(sweep.device->reads, 3 + long(CScanner::kMaxFailedReadsPerRun) * 2 + 2);
+}
+
+TEST(FaultTolerance, VanishedSourceEndsTheSweepAtOnceAndWritesNothingFalse) {
+    Sweep sweep({10, 45000, 85000});
+    sweep.device->vanishAfterReads = 1; // the first run is read, then the card is gone
+    CRawVolumeAccess raw(sweep.device);
+    CRecordingFrontEnd ui(sweep.dir.file("out"));
+    CScanner scanner(&raw);
+    scanner.run(&ui);
+    EXPECT_TRUE(scanner.sourceLost());
+    EXPECT_EQ(scanner.filesFound(), 1u);
+    // One failed read ends the sweep; one more shows the photo cannot be read again.
+    EXPECT_EQ(sweep.device->reads, 3);
+    ASSERT_EQ(scanner.writeFailures().size(), 1u);
+    EXPECT_NE(scanner.writeFailures()[0].reason.find("cannot read"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(sweep.dir.file("out")));
+    EXPECT_EQ(ui.summaries[0].second, "扫描终止");
+}

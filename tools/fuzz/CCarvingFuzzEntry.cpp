@@ -1,0 +1,88 @@
+#include "CCarvingFuzzEntry.h"
+
+#include "scan/CJPGFile.h"
+#include "scan/CScanFrontEnd.h"
+#include "scan/CScanner.h"
+#include "volume/CVolumeAccess.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kSectorSize = 512;
+
+class CSilentFrontEnd : public CScanFrontEnd {
+public:
+    void showLabelText(int, const std::string&) override {}
+    void setProgressRange(uint32_t) override {}
+    void setProgressPos(uint32_t) override {}
+    int stopRequest() override { return kRunning; }
+    void publishFoundCount(uint32_t) override {}
+    void showSummary(const std::string&, const std::string&) override {}
+    void showMainDialog() override {}
+    std::string outputFolder() override { return ""; }
+    void openOutputFolder() override {}
+    void closeScanDialog() override {}
+    void endProgram() override {}
+};
+
+// The fuzz input as a volume: clusters of perCluster sectors; a cluster is
+// in use when its bit in usedMask (cluster mod 8) is set.
+class CFuzzVolume : public CVolumeAccess {
+public:
+    CFuzzVolume(const uint8_t* data, size_t size, uint32_t perCluster, uint8_t usedMask)
+        : perCluster(perCluster), usedMask(usedMask),
+          clusters(uint32_t(size / (kSectorSize * perCluster))),
+          bytes(data, data + size_t(clusters) * perCluster * kSectorSize) {}
+
+    uint32_t getClusterCount() override { return clusters; }
+    uint32_t getClusterSize() override { return perCluster * kSectorSize; }
+    uint32_t getSectorSize() override { return kSectorSize; }
+    bool isClusterUsed(uint32_t c) override { return (usedMask >> (c % 8)) & 1; }
+    uint32_t clusterToSector(uint32_t c) override { return c * perCluster; }
+    bool readSectors(uint32_t first, uint32_t last, void* buffer) override {
+        if (last < first || size_t(last + 1) * kSectorSize > bytes.size())
+            std::abort(); // the engine asked for sectors outside the volume
+        std::memcpy(buffer, &bytes[size_t(first) * kSectorSize],
+                    size_t(last - first + 1) * kSectorSize);
+        return true;
+    }
+    bool readClusters(uint32_t first, uint32_t last, void* buffer) override {
+        return readSectors(first * perCluster, (last + 1) * perCluster - 1, buffer);
+    }
+    const std::vector<uint8_t>& data() const { return bytes; }
+
+private:
+    uint32_t perCluster;
+    uint8_t usedMask;
+    uint32_t clusters;
+    std::vector<uint8_t> bytes;
+};
+
+} // namespace
+
+void CCarvingFuzzEntry::run(const uint8_t* data, size_t size) {
+    if (size < 2)
+        return;
+    const uint32_t perCluster = 1u << (data[0] % 4); // 1, 2, 4 or 8 sectors
+    const uint8_t usedMask = data[1] & 0xFE;         // never every cluster in use
+    CFuzzVolume volume(data + 2, size - 2, perCluster, usedMask);
+    CSilentFrontEnd ui;
+    CScanner scanner(&volume);
+    scanner.sweep(&ui);
+    for (const auto& file : scanner.candidateTracker().foundFiles) {
+        const auto& bytes = volume.data();
+        if (file->lastSector < file->startSector || file->endOffset < 2 ||
+            file->endOffset >= kSectorSize)
+            std::abort();
+        const uint8_t* first = &bytes[size_t(file->startSector) * kSectorSize];
+        const size_t end = size_t(file->lastSector) * kSectorSize + file->endOffset;
+        if (!CJPGFile::hasStartSignature(first) || bytes[end] != 0xD9 || bytes[end - 1] != 0xFF)
+            std::abort();
+        for (size_t k = end + 1; k < size_t(file->lastSector + 1) * kSectorSize; ++k)
+            if (bytes[k] != 0)
+                std::abort();
+    }
+}
