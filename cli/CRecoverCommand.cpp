@@ -11,6 +11,7 @@
 #include "volume/CVolumeOpener.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <unistd.h>
 
@@ -19,6 +20,23 @@ namespace {
 int fail(int status, const std::string& message) {
     std::fprintf(stderr, "vallora-recover: %s\n", message.c_str());
     return status;
+}
+
+// Run through sudo, the program writes the recovered files for the person
+// who asked, not for root.
+void handFilesToSudoUser(CScanner& scanner) {
+    const char* user = std::getenv("SUDO_UID");
+    const char* group = std::getenv("SUDO_GID");
+    if (::geteuid() != 0 || !user || !group)
+        return;
+    char* end = nullptr;
+    const unsigned long uid = std::strtoul(user, &end, 10);
+    if (*user == '\0' || *end != '\0')
+        return;
+    const unsigned long gid = std::strtoul(group, &end, 10);
+    if (*group == '\0' || *end != '\0')
+        return;
+    scanner.setOutputOwner(uid_t(uid), gid_t(gid));
 }
 
 } // namespace
@@ -73,6 +91,7 @@ int CRecoverCommand::run(int argc, char** argv) {
     CTerminalFrontEnd::installInterruptHandler();
     CScanner scanner(access.get());
     frontEnd.attach(&scanner);
+    handFilesToSudoUser(scanner);
     const CScanner::Outcome outcome = scanner.run(&frontEnd);
 
     if (scanner.unreadableSectors() > 0)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 class CVolumeAccess;
@@ -54,6 +55,13 @@ public:
     bool sourceLost() const { return lostSource; }
 
     CCandidateTracker& candidateTracker() { return *tracker; }
+    // Recovered files are handed to this user and group (a program started
+    // through sudo or pkexec writes them for the person who started it).
+    void setOutputOwner(uid_t user, gid_t group) {
+        ownerUser = user;
+        ownerGroup = group;
+        handOver = true;
+    }
 
     // The sweep alone (run steps 2 to 5), for tests and tools.
     void sweep(CScanFrontEnd* frontEnd);
@@ -109,5 +117,8 @@ private:
     uint64_t unreadable = 0;
     uint32_t failedReads = 0; // in the current run
     bool lostSource = false;
+    bool handOver = false;
+    uid_t ownerUser = 0;
+    gid_t ownerGroup = 0;
     std::vector<tagWriteFailure> failures;
 };

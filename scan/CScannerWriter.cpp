@@ -5,6 +5,7 @@
 #include "volume/CVolumeAccess.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -40,6 +41,10 @@ void CScanner::recoverAll() {
     uint32_t handled = 0;
     uint32_t percentSum = 0;
     writtenCount = 0;
+
+    // A file-size limit must fail the write, not kill the program before it
+    // can tell which files were not written.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     int folderFd = -1;
     std::string folderError;
@@ -105,6 +110,8 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
         failures.push_back({name, std::string("cannot create: ") + std::strerror(error)});
         return false;
     }
+    if (handOver && ::fchown(fd, ownerUser, ownerGroup) != 0)
+        return fail(std::string("cannot hand the file to its owner: ") + std::strerror(errno), fd);
 
     for (;;) {
         const uint32_t first = file->startSector;

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -107,6 +109,22 @@ TEST(RecoveryWriter, AbandonIsHonouredBetweenFilesOnly) {
     EXPECT_TRUE(scanner.candidateTracker().foundFiles.empty());
 }
 
+TEST(RecoveryWriter, FilesAreHandedToTheChosenOwner) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give files away";
+    CTempDir out;
+    CMemoryVolumeAccess volume(100, 1);
+    volume.put(10, miniJpeg(2));
+    CRecordingFrontEnd ui(out.path());
+    CScanner scanner(&volume);
+    scanner.setOutputOwner(4321, 1234);
+    scanner.run(&ui);
+    struct stat st {};
+    ASSERT_EQ(::stat(out.file("1992.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 1234u);
+}
+
 TEST(RecoveryWriterFailures, MissingFolderFailsEveryFileAndTheSummarySaysSo) {
     CTempDir out;
     CMemoryVolumeAccess volume(100, 1);
@@ -171,17 +189,66 @@ TEST(RecoveryWriterFailures, PlantedLinkIsReplacedNotFollowed) {
     EXPECT_EQ(namesIn(out.path()), std::vector<std::string>{"1992.jpg"});
 }
 
-TEST(RecoveryWriterFailures, ReadOnlyFolderIsReported) {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders";
+// Runs body in a child process (for limits and identities the test process
+// must not take on) and returns its exit status.
+template <typename Body> int inChild(Body body) {
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(body());
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST(RecoveryWriterFailures, FullOutputDiskFailsOnlyTheFilesThatDoNotFit) {
     CTempDir out;
-    fs::permissions(out.path(), fs::perms::owner_read | fs::perms::owner_exec);
-    CMemoryVolumeAccess volume(100, 1);
-    volume.put(10, miniJpeg(2));
-    CRecordingFrontEnd ui(out.path());
-    CScanner scanner(&volume);
-    scanner.run(&ui);
-    EXPECT_EQ(scanner.filesWritten(), 0u);
-    ASSERT_EQ(scanner.writeFailures().size(), 1u);
-    EXPECT_NE(scanner.writeFailures()[0].reason.find("Permission denied"), std::string::npos);
+    const int status = inChild([&]() -> int {
+        rlimit limit{16 * 1024, 16 * 1024}; // no file may grow past 16 KiB
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            return 10;
+        CMemoryVolumeAccess volume(200, 1);
+        volume.put(10, miniJpeg(2));
+        volume.put(20, miniJpeg(50)); // 25 KiB: does not fit
+        volume.put(100, miniJpeg(3));
+        CRecordingFrontEnd ui(out.path());
+        CScanner scanner(&volume);
+        scanner.run(&ui);
+        if (ui.summaries.at(0).first != "用时0秒,成功恢复2个文件")
+            return 11;
+        if (scanner.writeFailures().size() != 1 || scanner.writeFailures()[0].fileName != "2002.jpg")
+            return 12;
+        if (scanner.writeFailures()[0].reason.find("File too large") == std::string::npos)
+            return 13;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(namesIn(out.path()), (std::vector<std::string>{"1992.jpg", "2082.jpg"}));
+}
+
+TEST(RecoveryWriterFailures, ReadOnlyFolderIsReported) {
+    // Root writes into any folder, so the writer runs as an ordinary user in
+    // a child process when the test runs as root.
+    CTempDir out;
+    fs::permissions(out.path(), fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::group_read | fs::perms::group_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    auto writeAsUser = [&]() -> int {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return 10;
+        CMemoryVolumeAccess volume(100, 1);
+        volume.put(10, miniJpeg(2));
+        CRecordingFrontEnd ui(out.path());
+        CScanner scanner(&volume);
+        scanner.run(&ui);
+        if (scanner.filesWritten() != 0 || scanner.writeFailures().size() != 1)
+            return 11;
+        if (scanner.writeFailures()[0].reason.find("Permission denied") == std::string::npos)
+            return 12;
+        if (ui.summaries.at(0).first != "用时0秒,成功恢复0个文件")
+            return 13;
+        return 0;
+    };
+    EXPECT_EQ(inChild(writeAsUser), 0);
+    EXPECT_TRUE(namesIn(out.path()).empty());
 }
