@@ -25,7 +25,7 @@ public:
     static std::shared_ptr<CFileDevice> open(const std::string& path,
                                              uint32_t imageSectorSize = 0);
     // Takes over an already open read-only descriptor (for instance one that
-    // udisks2 handed out); name is used in messages.
+    // udisks2 handed out), and closes it when refused; name is used in messages.
     static std::shared_ptr<CFileDevice> adopt(int fd, const std::string& name,
                                               uint32_t imageSectorSize = 0);
     // True for sector sizes the program accepts: powers of two from 512 to 65536.

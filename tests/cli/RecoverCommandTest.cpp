@@ -52,9 +52,11 @@ TEST(RecoverCommand, RecoversEveryPhotoByteForByte) {
     const std::vector<uint32_t> at = {1, 700, 39990, 50001};
     const auto photos = makeImage(dir.file("card.img"), 60000, at);
     fs::create_directory(dir.file("out"));
+    const auto before = CTempDir::readFile(dir.file("card.img"));
     std::string out, err;
     EXPECT_EQ(CChildProcess::run({kProgram, dir.file("card.img"), dir.file("out")}, &out, &err), 0)
         << err;
+    EXPECT_TRUE(CTempDir::readFile(dir.file("card.img")) == before) << "the source was written";
     for (size_t i = 0; i < at.size(); ++i)
         EXPECT_EQ(CTempDir::readFile(dir.file("out/" + std::to_string(at[i] + 1982) + ".jpg")),
                   photos[i])
