@@ -6,12 +6,15 @@ set -euo pipefail
 packages=(
     # toolchain
     cmake ninja-build g++ clang pkg-config
+    # fuzzing (tools/fuzz): the libFuzzer runtime, and llvm-cov for coverage reports
+    libclang-rt-dev llvm
     # libraries
     libgtest-dev libblkid-dev libjpeg-dev qt6-base-dev
     # test fixtures: file systems made and filled without mounting, JPEG tools
     dosfstools mtools ntfs-3g e2fsprogs fuse3
-    # the desktop program's tests and screenshots; the Chinese texts need a CJK font
-    xvfb xauth fonts-noto-cjk
+    # the desktop program's tests and screenshots; the Chinese texts need a CJK font;
+    # a private message bus stands in for the system bus in the udisks2 test
+    xvfb xauth fonts-noto-cjk dbus-daemon
 )
 
 missing=()

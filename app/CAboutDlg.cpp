@@ -1,0 +1,22 @@
+#include "app/CAboutDlg.h"
+
+#include "app/CPublisher.h"
+#include "app/CValloraApp.h"
+#include "ui_CAboutDlg.h"
+
+#include <QIcon>
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::CAboutDlg>()) {
+    CValloraApp::initResources();
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(size());
+    setWindowTitle(QStringLiteral("关于 ") + QString::fromUtf8(CPublisher::kShortName));
+    ui->iconLabel->setPixmap(QIcon(":/vallora/vallora.png").pixmap(32, 32));
+    ui->versionLabel->setText(QString::fromUtf8(CPublisher::kShortName) +
+                              QString::fromUtf8(CPublisher::kAboutVersion));
+    ui->noticeLabel->setText(QString::fromUtf8(CPublisher::kAboutNotice));
+}
+
+CAboutDlg::~CAboutDlg() = default;

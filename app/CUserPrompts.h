@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The boxes and pickers the dialogs put in front of the user, and the file
+// manager they open. The program uses this class as it is; tests derive from
+// it to answer without a person.
+class CUserPrompts {
+public:
+    virtual ~CUserPrompts() = default;
+
+    // A folder chosen by the user, starting at start; empty when cancelled.
+    virtual QString pickFolder(const QString& start);
+    // A disk image file chosen by the user; empty when cancelled.
+    virtual QString pickImageFile(const QString& start);
+    // A box with one OK button; returns once it is closed.
+    virtual void message(QWidget* owner, const QString& text, const QString& caption);
+    // A box with Yes and No; true for Yes.
+    virtual bool question(QWidget* owner, const QString& text, const QString& caption);
+    // Shows the folder in the desktop's file manager.
+    virtual void openFolder(const QString& path);
+};

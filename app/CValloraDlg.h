@@ -1,0 +1,91 @@
+#pragma once
+
+#include "app/CDriveList.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+#include <QUrl>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class CDriveCombo;
+class CExplorer1;
+class CScanDig;
+class CUserPrompts;
+class QLineEdit;
+class QStatusBar;
+struct tagScanSource;
+namespace Ui {
+class CValloraDlg;
+}
+
+// The main dialog: drive list, output folder, start button, the web page
+// pane and a status bar. Starting a scan hides it and shows a scan dialog
+// that it owns.
+class CValloraDlg : public QDialog {
+    Q_OBJECT
+public:
+    // prompts: the boxes and pickers (the program's own when null);
+    // drives: where the drive list comes from; pageAddress: the web pane's page.
+    explicit CValloraDlg(CUserPrompts* prompts = nullptr, CDriveList drives = CDriveList(),
+                         QUrl pageAddress = defaultPageAddress());
+    ~CValloraDlg() override;
+
+    static QUrl defaultPageAddress();
+    // The folder recovered files go to when the user has chosen none: the
+    // program's own folder when the user may write there, else the pictures
+    // folder, else the home folder.
+    static QString initialOutputFolder();
+    static const QString& sameDriveText();
+
+    // Rebuilds the drive list: disks and partitions, the image files chosen
+    // so far, and the entry that chooses an image file; selects the first.
+    void FillDriveList();
+    // The scan source of the selected entry (empty path when none).
+    tagScanSource selectedSource() const;
+    // True when folder lies on the disk of the selected device.
+    bool onSelectedDrive(const QString& folder) const;
+
+    CDriveCombo* driveCombo() const;
+    QLineEdit* outputEdit() const;
+    CExplorer1* webPane() const;
+    QStatusBar* statusBar() const { return statusBarWidget; }
+    CScanDig* scanDialog() const;
+    const QString& outputFolder() const { return outputFolderPath; }
+
+public slots:
+    void OnBnClickedBrowse();
+    void OnBnClickedOpenFolder();
+    void OnBnClickedStartScan();
+    void showAbout();
+
+signals:
+    // A scan has ended with its summary: the program ends.
+    void programEndRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    enum EntryKind { DeviceEntry = 1, ImageEntry = 2, ChooseImageEntry = 3 };
+    void OnInitDialog();
+    void onDriveActivated(int index);
+    void createStatusBar();
+
+    std::unique_ptr<Ui::CValloraDlg> ui;
+    std::unique_ptr<CUserPrompts> ownPrompts;
+    CUserPrompts* prompts;
+    CDriveList driveList;
+    QUrl pageAddress;
+    QIcon appIcon;
+    QString outputFolderPath;
+    QPointer<CScanDig> scanDialogPtr;
+    QStatusBar* statusBarWidget = nullptr;
+    std::vector<tagDriveEntry> drives;
+    std::vector<QString> imageFiles;
+};

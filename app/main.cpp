@@ -1,0 +1,6 @@
+#include "app/CValloraApp.h"
+
+int main(int argc, char** argv) {
+    CValloraApp app(argc, argv);
+    return app.InitInstance();
+}

@@ -1,0 +1,257 @@
+// The main dialog's drive list, its output folder rules and its ends.
+#include "CFakePrompts.h"
+#include "CFakeSysfs.h"
+#include "CTempDir.h"
+#include "app/CDriveCombo.h"
+#include "app/CDriveList.h"
+#include "app/CScanDig.h"
+#include "app/CValloraDlg.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+dev_t folderDevice(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_dev;
+}
+
+// A machine with a fixed NVMe disk, a removable card, an optical drive, RAM
+// and loop devices, an empty card slot, and the disk that holds the test's
+// temporary folder (sdz, its partition sdz1).
+void buildMachine(CFakeSysfs& fake, dev_t tempFolderDevice) {
+    fake.addDisk("sda", makedev(8, 0), 2000000, true, "Card Reader");
+    fake.addPartition("sda", "sda1", 1, makedev(8, 1), 1999000);
+    fake.addDisk("sr0", makedev(11, 0), 700000, true, "DVD", "5");
+    fake.addDisk("nvme0n1", makedev(259, 0), 1000000000, false, "Fast SSD");
+    fake.addPartition("nvme0n1", "nvme0n1p2", 2, makedev(259, 2), 900000000);
+    fake.addPartition("nvme0n1", "nvme0n1p10", 10, makedev(259, 10), 1000);
+    fake.addPartition("nvme0n1", "nvme0n1p1", 1, makedev(259, 1), 1000000);
+    fake.addDisk("loop0", makedev(7, 0), 1000, false);
+    fake.addDisk("zram0", makedev(252, 0), 1000, false);
+    fake.addDisk("ram0", makedev(1, 0), 1000, false);
+    fake.addDisk("sdb", makedev(8, 16), 0, true, "Empty Slot");
+    fake.addDisk("sdz", makedev(65, 160), 4000000, false, "Temp Disk");
+    fake.addPartition("sdz", "sdz1", 1, tempFolderDevice, 3900000);
+    fake.addLabel("PHOTOS", "sda1");
+    fake.addLabel("My\\x20Disk", "nvme0n1p2");
+}
+
+} // namespace
+
+class TestAppDrives : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        root = std::make_unique<CTempDir>();
+        output = std::make_unique<CTempDir>();
+        fake = std::make_unique<CFakeSysfs>(root->path());
+        buildMachine(*fake, folderDevice(output->path()));
+    }
+    void cleanup() {
+        fake.reset();
+        output.reset();
+        root.reset();
+    }
+
+    void driveListFromSysfs() {
+        const auto entries = CDriveList(fake->sysRoot(), fake->devRoot()).list();
+        QStringList names;
+        for (const auto& entry : entries)
+            names << QString::fromStdString(entry.name);
+        QCOMPARE(names, QStringList({"nvme0n1", "nvme0n1p1", "nvme0n1p2", "nvme0n1p10", "sda",
+                                     "sda1", "sdz", "sdz1"}));
+        const tagDriveEntry& card = entries[5];
+        QCOMPARE(card.devicePath, fake->devRoot() + "/sda1");
+        QCOMPARE(card.sizeBytes, 1999000ull * 512);
+        QCOMPARE(card.label, std::string("PHOTOS"));
+        QVERIFY(card.removable);
+        QVERIFY(card.partition);
+        QCOMPARE(card.deviceNumber, makedev(8, 1));
+        QCOMPARE(entries[2].label, std::string("My Disk"));
+        QVERIFY(!entries[0].removable);
+        QCOMPARE(CDriveList::displayText(card),
+                 fake->devRoot() + "/sda1  1.0 GB  \"PHOTOS\"  (可移动)");
+        QCOMPARE(CDriveList::displayText(entries[0]),
+                 fake->devRoot() + "/nvme0n1  512.0 GB  Fast SSD");
+    }
+
+    void emptyMachineSelectsNothing() {
+        CTempDir empty;
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(empty.path() + "/sys", empty.path() + "/dev"),
+                           QUrl());
+        QCOMPARE(dialog.driveCombo()->currentIndex(), -1);
+        QCOMPARE(dialog.driveCombo()->count(), 1); // only the image-file chooser
+        QVERIFY(dialog.selectedSource().path.empty());
+        // With nothing selected any folder is accepted.
+        prompts.folderToPick = QString::fromStdString(output->path());
+        dialog.OnBnClickedBrowse();
+        QVERIFY(prompts.messages.isEmpty());
+        QCOMPARE(dialog.outputFolder(), prompts.folderToPick);
+    }
+
+    void listIsRebuiltOnDropDown() {
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CDriveCombo* combo = dialog.driveCombo();
+        QCOMPARE(combo->currentIndex(), 0);
+        QCOMPARE(combo->count(), 9);
+        QCOMPARE(combo->itemText(8), QString("选择磁盘映像文件..."));
+        combo->setCurrentIndex(5);
+        QCOMPARE(dialog.selectedSource().name, std::string("sda1"));
+        // A disk that appeared meanwhile shows up when the list drops down.
+        fake->addDisk("sdc", makedev(8, 32), 1000, true);
+        combo->showPopup();
+        combo->hidePopup();
+        QCOMPARE(combo->count(), 10);
+        QCOMPARE(combo->currentIndex(), 0);
+        QCOMPARE(dialog.selectedSource().path, fake->devRoot() + "/nvme0n1");
+    }
+
+    void imageFileEntry() {
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CDriveCombo* combo = dialog.driveCombo();
+        const QString image = QString::fromStdString(output->file("card.img"));
+        CTempDir::writeFile(image.toStdString(), std::vector<unsigned char>(4096, 0));
+
+        // Cancelled: back to the first entry.
+        emit combo->activated(combo->count() - 1);
+        QCOMPARE(combo->currentIndex(), 0);
+
+        prompts.imageToPick = image;
+        emit combo->activated(combo->count() - 1);
+        const tagScanSource source = dialog.selectedSource();
+        QCOMPARE(source.path, image.toStdString());
+        QCOMPARE(source.name, std::string("card.img"));
+        QVERIFY(source.imageFile);
+        // The image stays listed when the list is rebuilt.
+        dialog.FillDriveList();
+        QCOMPARE(combo->itemData(combo->count() - 2).toString(), image);
+        QCOMPARE(combo->currentIndex(), 0);
+        // An image is not the scanned volume: its own file system takes the output.
+        combo->setCurrentIndex(combo->count() - 2);
+        QVERIFY(!dialog.onSelectedDrive(QString::fromStdString(output->path())));
+    }
+
+    void pickerRefusesFolderOnSelectedDisk() {
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CDriveCombo* combo = dialog.driveCombo();
+        const QString onDisk = QString::fromStdString(output->path());
+
+        struct {
+            const char* device;
+            bool refused;
+        } cases[] = {{"sdz", true}, {"sdz1", true}, {"sda1", false}, {"nvme0n1", false}};
+        for (const auto& c : cases) {
+            combo->setCurrentIndex(
+                combo->findData(QString::fromStdString(fake->devRoot() + "/" + c.device)));
+            QVERIFY(combo->currentIndex() >= 0);
+            prompts.messages.clear();
+            const QString before = dialog.outputFolder();
+            dialog.outputEdit()->setText("typed but not taken");
+            prompts.folderToPick = onDisk;
+            dialog.OnBnClickedBrowse();
+            QCOMPARE(prompts.pickerStart, before);
+            if (c.refused) {
+                QCOMPARE(prompts.messages, QStringList{CValloraDlg::sameDriveText()});
+                QCOMPARE(dialog.outputFolder(), before);
+                QCOMPARE(dialog.outputEdit()->text(), QString("typed but not taken"));
+            } else {
+                QVERIFY2(prompts.messages.isEmpty(), c.device);
+                QCOMPARE(dialog.outputFolder(), onDisk);
+                QCOMPARE(dialog.outputEdit()->text(), onDisk);
+            }
+            // A cancelled picker puts the stored folder back into the box.
+            prompts.folderToPick.clear();
+            dialog.outputEdit()->setText("typed");
+            dialog.OnBnClickedBrowse();
+            QCOMPARE(dialog.outputEdit()->text(), dialog.outputFolder());
+        }
+        // Another disk's folder is accepted while sdz is selected.
+        combo->setCurrentIndex(combo->findData(QString::fromStdString(fake->devRoot() + "/sdz")));
+        prompts.messages.clear();
+        prompts.folderToPick = "/proc";
+        dialog.OnBnClickedBrowse();
+        QVERIFY(prompts.messages.isEmpty());
+        QCOMPARE(dialog.outputFolder(), QString("/proc"));
+    }
+
+    void typedPathOnScannedDiskRefusedAtStart() {
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        dialog.show();
+        CDriveCombo* combo = dialog.driveCombo();
+        combo->setCurrentIndex(combo->findData(QString::fromStdString(fake->devRoot() + "/sdz")));
+        dialog.outputEdit()->setText(QString::fromStdString(output->path()));
+        dialog.OnBnClickedStartScan();
+        QCOMPARE(prompts.messages, QStringList{CValloraDlg::sameDriveText()});
+        QVERIFY(dialog.isVisible());
+        QVERIFY(dialog.scanDialog() == nullptr);
+        // The typed path was taken over, and "查看文件夹" opens it.
+        dialog.OnBnClickedOpenFolder();
+        QCOMPARE(prompts.openedFolders, QStringList{QString::fromStdString(output->path())});
+    }
+
+    void statusBarAndCaption() {
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        QCOMPARE(dialog.windowTitle(), QString("Vallora 照片恢复v2.1"));
+        QVERIFY(dialog.statusBar());
+        QCOMPARE(dialog.findChildren<QLabel*>().size() >= 3, true);
+        QVERIFY(dialog.outputFolder() == CValloraDlg::initialOutputFolder());
+        QCOMPARE(dialog.outputEdit()->text(), dialog.outputFolder());
+    }
+
+    void aboutBoxIsModalOverMainDialog() {
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        dialog.show();
+        QString title, text;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box && box != &dialog);
+            title = box->windowTitle();
+            for (QLabel* label : box->findChildren<QLabel*>())
+                text += label->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        dialog.showAbout(); // returns when the box is closed
+        QCOMPARE(title, QString("关于 Vallora"));
+        QVERIFY(text.contains("Vallora，1.2 版"));
+        QVERIFY(dialog.isVisible());
+    }
+
+    void enterAndEscapeEndTheDialog() {
+        for (int key : {int(Qt::Key_Return), int(Qt::Key_Escape)}) {
+            CFakePrompts prompts;
+            CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+            dialog.show();
+            QSignalSpy finished(&dialog, &QDialog::finished);
+            QTest::keyClick(dialog.outputEdit(), Qt::Key(key));
+            QCOMPARE(finished.count(), 1);
+            QVERIFY(!dialog.isVisible());
+        }
+    }
+
+private:
+    std::unique_ptr<CTempDir> root;
+    std::unique_ptr<CTempDir> output;
+    std::unique_ptr<CFakeSysfs> fake;
+};
+
+QTEST_MAIN(TestAppDrives)
+#include "test_app_drives.moc"
