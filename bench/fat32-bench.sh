@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # fat32-bench.sh [BUILD_DIR] [SECTORS_PER_CLUSTER] [ROUNDS]
+# (VOLUMES_MIB and FREES_MIB in the environment choose the sizes; a free
+# space above half the volume is skipped.)
 # How the FAT32 sweep scales: with the free space, not with the volume size.
 # For each volume size and free-space size it builds a FAT32 image with
 # mkfs.vfat, copies photos in with mcopy and deletes them with mdel, then
@@ -13,8 +15,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 spc=${2:-8}
 rounds=${3:-3}
-volumes_mib=${VOLUMES_MIB:-"1024 4096"}
-frees_mib=${FREES_MIB:-"64 256"}
+volumes_mib=${VOLUMES_MIB:-"1024 4096 16384"}
+frees_mib=${FREES_MIB:-"64 256 1024"}
 work=${BENCH_DIR:-$(mktemp -d /var/tmp/vallora-fat32-bench.XXXXXX)}
 trap 'rm -rf "$work"' EXIT
 recover=$build/cli/vallora-recover
@@ -52,6 +54,7 @@ best_time() {
 printf '%-8s %-8s %-10s %-10s %-10s %-10s %-8s %-10s\n' volume free clusters free-cl fat32-s raw-s found fat32-rss
 for vol in $volumes_mib; do
     for free in $frees_mib; do
+        ((free * 2 <= vol)) || continue
         image=$work/card.img
         rm -f "$image"
         truncate -s "${vol}M" "$image"

@@ -27,6 +27,8 @@ std::string CFsProbe::probeDescriptor(int fd) {
     blkid_probe probe = blkid_new_probe();
     if (!probe)
         return "";
+    // The probe moves the descriptor's file position; give it back.
+    const off_t position = ::lseek(fd, 0, SEEK_CUR);
     std::string name;
     if (blkid_probe_set_device(probe, fd, 0, 0) == 0) {
         blkid_probe_enable_superblocks(probe, 1);
@@ -44,5 +46,7 @@ std::string CFsProbe::probeDescriptor(int fd) {
         }
     }
     blkid_free_probe(probe);
+    if (position >= 0)
+        ::lseek(fd, position, SEEK_SET);
     return name;
 }

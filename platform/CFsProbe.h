@@ -10,8 +10,8 @@
 class CFsProbe {
 public:
     static std::string probePath(const std::string& path);
-    // Probes an open descriptor without taking it over; reads are positioned,
-    // so the descriptor's file position does not matter.
+    // Probes an open descriptor without taking it over; its file position is
+    // left as it was.
     static std::string probeDescriptor(int fd);
     // The name for a probe result: blkid's TYPE and, for vfat, its VERSION.
     static std::string volumeName(const std::string& type, const std::string& version);

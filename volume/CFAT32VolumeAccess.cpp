@@ -2,6 +2,7 @@
 
 #include "platform/CByteOrder.h"
 #include "platform/CDevice.h"
+#include "scan/CSweepBuffer.h"
 #include "volume/CVolumeOpenError.h"
 
 #include <algorithm>
@@ -42,14 +43,15 @@ CFAT32VolumeAccess::CFAT32VolumeAccess(std::shared_ptr<CDevice> device)
     std::printf("Sector size is %d bytes\n", static_cast<int>(sectorSize));
     if (!isSectorSize(sectorSize)) {
         std::fflush(stdout);
-        throw CVolumeOpenError(volumeHandle->path() + ": unsupported sector size " +
-                               number(sectorSize));
+        throw CVolumeOpenError("unsupported sector size " + number(sectorSize));
     }
     readBootSector();
     checkGeometry();
     loadFat();
     clusterSize = clusterSectors * sectorSize;
 }
+
+CFAT32VolumeAccess::~CFAT32VolumeAccess() = default;
 
 void CFAT32VolumeAccess::readBootSector() {
     std::printf("Boot sector size = %d Bytes\n", static_cast<int>(kBootSectorSize));
@@ -59,13 +61,12 @@ void CFAT32VolumeAccess::readBootSector() {
     if (!volumeHandle->readAt(0, scratch.data(), sectorSize, got, error)) {
         std::printf("Error reading from the file 0x%X\n", static_cast<unsigned>(error));
         std::fflush(stdout);
-        throw CVolumeOpenError(volumeHandle->path() + ": the boot sector cannot be read (" +
-                               std::strerror(error) + ")");
+        throw CVolumeOpenError(std::string("the boot sector cannot be read: ") +
+                               std::strerror(error));
     }
     if (got < sectorSize) {
         std::fflush(stdout);
-        throw CVolumeOpenError(volumeHandle->path() +
-                               ": the device is smaller than one sector, it holds no boot sector");
+        throw CVolumeOpenError("the device is smaller than one sector");
     }
     std::memcpy(bootSector.data(), scratch.data(), kBootSectorSize);
 
@@ -78,9 +79,9 @@ void CFAT32VolumeAccess::readBootSector() {
 // Every value that decides a read or an allocation is checked against the
 // device before anything is read or allocated on its word.
 void CFAT32VolumeAccess::checkGeometry() {
-    auto fail = [this](const std::string& why) {
+    auto fail = [](const std::string& why) {
         std::fflush(stdout);
-        throw CVolumeOpenError(volumeHandle->path() + ": not a usable FAT32 volume: " + why);
+        throw CVolumeOpenError(why);
     };
     if (clusterSectors == 0)
         fail("the boot sector gives 0 sectors per cluster");
@@ -124,19 +125,20 @@ void CFAT32VolumeAccess::checkGeometry() {
 void CFAT32VolumeAccess::loadFat() {
     std::printf("Reading FATs Data...");
     try {
-        fat.assign(clusterCount, 0);
+        fatBlock = std::make_unique<CSweepBuffer>(size_t(clusterCount) * 4);
+        fat = reinterpret_cast<uint32_t*>(fatBlock->data());
     } catch (const std::bad_alloc&) {
         std::printf("\n");
         std::fflush(stdout);
-        throw CVolumeOpenError(volumeHandle->path() + ": not enough memory for the FAT (" +
+        throw CVolumeOpenError("not enough memory for the FAT (" +
                                number(uint64_t(clusterCount) * 4) + " bytes)");
     }
     uint64_t offset = uint64_t(reservedSectorCount) * sectorSize;
-    if (!readFromDevice(*volumeHandle, offset, clusterCount * 4, fat.data(), 0)) {
+    if (!readFromDevice(*volumeHandle, offset, clusterCount * 4, fat, 0)) {
         std::fflush(stdout);
-        throw CVolumeOpenError(volumeHandle->path() + ": the FAT cannot be read");
+        throw CVolumeOpenError("the FAT cannot be read");
     }
-    CByteOrder::littleEndianToHost32(fat.data(), fat.size());
+    CByteOrder::littleEndianToHost32(fat, clusterCount);
     std::printf("DONE!\n");
     std::fflush(stdout);
 }

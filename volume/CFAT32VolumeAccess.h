@@ -8,6 +8,7 @@
 #include <vector>
 
 class CDevice;
+class CSweepBuffer;
 
 // A FAT32 volume: its clusters are those the file allocation table numbers,
 // and a cluster is free when its entry in the first FAT is zero. The boot
@@ -26,6 +27,7 @@ public:
     // Reads the boot sector and the first FAT from device; throws
     // CVolumeOpenError when they cannot be read or make no sense for it.
     explicit CFAT32VolumeAccess(std::shared_ptr<CDevice> device);
+    ~CFAT32VolumeAccess() override;
 
     // The number of entries in one FAT, the two reserved entries and those
     // past the volume's last cluster included.
@@ -59,7 +61,11 @@ private:
     uint32_t sectorSize = 0;
     std::array<unsigned char, kBootSectorSize> bootSector{};
     uint32_t clusterSize = 0;
-    std::vector<uint32_t> fat;
+    // The first FAT, one entry per cluster, held in a block on huge pages: a
+    // FAT of 8 million clusters is 32 MB, and faulting it in 4 KiB pages
+    // costs more than reading it. fat points into fatBlock.
+    std::unique_ptr<CSweepBuffer> fatBlock;
+    uint32_t* fat = nullptr;
 
     // Boot sector fields.
     uint32_t clusterSectors = 0;

@@ -3,6 +3,8 @@
 #include "platform/CFileDevice.h"
 #include "platform/CFsProbe.h"
 #include "volume/CFAT32VolumeAccess.h"
+#include "volume/CNTFSAccessBuilder.h"
+#include "volume/CNTFSVolumeAccess.h"
 #include "volume/CRawVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
 
@@ -81,8 +83,10 @@ std::unique_ptr<CVolumeAccess> CVolumeOpener::build(Kind kind, std::shared_ptr<C
 // The NTFS access: open the NTFS volume on the device, load its allocation
 // bitmap and build the access over it.
 std::unique_ptr<CVolumeAccess> CVolumeOpener::buildNtfs(std::shared_ptr<CDevice> device) {
-    (void)device;
-    throw CVolumeOpenError("NTFS support is not built yet");
+    CNTFSAccessBuilder builder(std::move(device));
+    std::unique_ptr<CNTFSVolumeAccess> access = builder.build();
+    access->setDescription(builder.describe());
+    return access;
 }
 
 CVolumeOpener::tagOpened CVolumeOpener::open(std::shared_ptr<CDevice> device, Choice choice) {
@@ -98,6 +102,8 @@ tagVolumeGeometry CVolumeOpener::geometry(Kind kind, CVolumeAccess& access) {
     g.sectorSize = access.getSectorSize();
     g.clusterSize = access.getClusterSize();
     g.clusterCount = access.getClusterCount();
+    if (auto* ntfs = dynamic_cast<CNTFSVolumeAccess*>(&access))
+        g.detail = ntfs->description();
     if (kind == Kind::Raw) {
         g.freeClusters = g.clusterCount;
     } else {
@@ -110,13 +116,15 @@ tagVolumeGeometry CVolumeOpener::geometry(Kind kind, CVolumeAccess& access) {
 std::string CVolumeOpener::describe(const std::string& fileSystem, Choice choice, Kind kind,
                                     const tagVolumeGeometry& g) {
     std::string text;
-    text += "File system: " + (fileSystem.empty() ? std::string("not recognised") : fileSystem) +
-            "\n";
+    text +=
+        "File system: " + (fileSystem.empty() ? std::string("not recognised") : fileSystem) + "\n";
     text += std::string("Access: ") + kindText(kind) +
-            (choice == Choice::Auto ? " (detected)" : " (chosen)") + "\n";
+            (choice == Choice::Auto ? " (auto)" : " (chosen)") + "\n";
     text += "Sector size: " + std::to_string(g.sectorSize) + " bytes\n";
     text += "Cluster size: " + std::to_string(g.clusterSize) + " bytes\n";
-    text += "Clusters: " + std::to_string(g.clusterCount) + ", free: " +
-            std::to_string(g.freeClusters) + "\n";
+    text += "Clusters: " + std::to_string(g.clusterCount) +
+            ", free: " + std::to_string(g.freeClusters) + "\n";
+    if (!g.detail.empty())
+        text += "Volume: " + g.detail + "\n";
     return text;
 }

@@ -13,6 +13,8 @@ struct tagVolumeGeometry {
     uint32_t clusterSize = 0;
     uint32_t clusterCount = 0;
     uint32_t freeClusters = 0;
+    // What the access's own reader found (NTFS: version and geometry), or "".
+    std::string detail;
 };
 
 // Chooses and builds the volume access for a source, the same way for every

@@ -44,10 +44,11 @@ TEST(FsOption, ParsesTheFourChoices) {
         ASSERT_TRUE(parse(args, chosen, error)) << error;
         EXPECT_EQ(chosen.fileSystem, choice);
     }
-    for (auto [args, says] : {std::pair{std::vector<std::string>{"a", "b", "--fs"}, "needs a value"},
-                              {{"--fs", "FAT32", "a", "b"}, "invalid file system 'FAT32'"},
-                              {{"--fs=", "a", "b"}, "invalid file system"},
-                              {{"--fs", "exfat", "a", "b"}, "use auto, raw, fat32 or ntfs"}}) {
+    for (auto [args, says] :
+         {std::pair{std::vector<std::string>{"a", "b", "--fs"}, "needs a value"},
+          {{"--fs", "FAT32", "a", "b"}, "invalid file system 'FAT32'"},
+          {{"--fs=", "a", "b"}, "invalid file system"},
+          {{"--fs", "exfat", "a", "b"}, "use auto, raw, fat32 or ntfs"}}) {
         CCliOptions bad;
         EXPECT_FALSE(parse(args, bad, error));
         EXPECT_NE(error.find(says), std::string::npos) << error;
@@ -74,9 +75,8 @@ TEST(FsOption, Fat32CardSweepsOnlyFreeClustersUnlessRawIsAsked) {
 
     fs::create_directory(dir.file("out"));
     std::string out, err;
-    ASSERT_EQ(CChildProcess::run({kProgram, "-q", dir.file("card.img"), dir.file("out")}, &out,
-                                 &err),
-              0)
+    ASSERT_EQ(
+        CChildProcess::run({kProgram, "-q", dir.file("card.img"), dir.file("out")}, &out, &err), 0)
         << err;
     EXPECT_NE(err.find("File system: FAT32\nAccess: FAT32 (auto)\nSector size: 512 bytes\n"),
               std::string::npos)
@@ -87,10 +87,10 @@ TEST(FsOption, Fat32CardSweepsOnlyFreeClustersUnlessRawIsAsked) {
               photos[1]);
 
     fs::create_directory(dir.file("raw"));
-    ASSERT_EQ(CChildProcess::run({kProgram, "-q", "--fs", "raw", dir.file("card.img"),
-                                  dir.file("raw")},
-                                 &out, &err),
-              0)
+    ASSERT_EQ(
+        CChildProcess::run({kProgram, "-q", "--fs", "raw", dir.file("card.img"), dir.file("raw")},
+                           &out, &err),
+        0)
         << err;
     EXPECT_NE(err.find("Access: raw (chosen)"), std::string::npos) << err;
     EXPECT_EQ(countFiles(dir.file("raw")), 3u);
@@ -101,9 +101,8 @@ TEST(FsOption, SourceThatIsNotFat32IsRefusedWithAHint) {
     CTempDir::writeFile(dir.file("blank.img"), std::vector<unsigned char>(1 << 20, 0));
     fs::create_directory(dir.file("out"));
     std::string out, err;
-    EXPECT_EQ(CChildProcess::run({kProgram, "--fs", "fat32", dir.file("blank.img"),
-                                  dir.file("out")},
-                                 &out, &err),
+    EXPECT_EQ(CChildProcess::run(
+                  {kProgram, "--fs", "fat32", dir.file("blank.img"), dir.file("out")}, &out, &err),
               3);
     EXPECT_NE(err.find("as FAT32: the boot sector gives 0 sectors per cluster (--fs raw"),
               std::string::npos)

@@ -1,0 +1,216 @@
+#include "ntfs/CAttrNonResident.h"
+
+#include "ntfs/NtfsBytes.h"
+#include "platform/CDevice.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+using ntfsbytes::le16;
+using ntfsbytes::le64;
+
+bool CAttrNonResident::HeaderFits(const uint8_t* header, uint32_t length) {
+    return length >= kHeaderSize && le16(header + 0x20) <= length;
+}
+
+CAttrNonResident::CAttrNonResident(const uint8_t* header, uint32_t length, CFileRecord* record)
+    : CAttrBase(header, length, record), nonResidentHeader(header),
+      startingVcn(le64(header + 0x10)), lastVcn(le64(header + 0x18)),
+      allocatedSize(le64(header + 0x28)), dataSize(le64(header + 0x30)) {
+    runsValid = DecodeRuns();
+}
+
+CAttrNonResident::~CAttrNonResident() {
+    clusterBuffer.reset();
+    runs.Clear();
+}
+
+uint64_t CAttrNonResident::DataSize(uint64_t* allocated) const {
+    if (allocated)
+        *allocated = allocatedSize;
+    return dataSize;
+}
+
+CAttrNonResident::EntryResult CAttrNonResident::DecodeRunEntry(const uint8_t*& p,
+                                                               const uint8_t* end, uint64_t& count,
+                                                               int64_t& delta) const {
+    const uint8_t h = *p;
+    const unsigned countBytes = h & 0x0F;
+    const unsigned deltaBytes = h >> 4;
+    if (countBytes > 8 || deltaBytes > 8)
+        return EntryResult::Stop;
+    if (uint64_t(end - p) < 1u + countBytes + deltaBytes)
+        return EntryResult::Truncated;
+    ++p;
+    count = 0;
+    for (unsigned i = 0; i < countBytes; ++i)
+        count |= uint64_t(p[i]) << (8 * i);
+    if (count >> 63)
+        return EntryResult::Stop;
+    p += countBytes;
+    if (deltaBytes == 0) {
+        delta = 0;
+        return EntryResult::Decoded;
+    }
+    uint64_t value = (p[deltaBytes - 1] & 0x80) ? ~uint64_t(0) : 0;
+    for (unsigned i = 0; i < deltaBytes; ++i) {
+        value &= ~(uint64_t(0xFF) << (8 * i));
+        value |= uint64_t(p[i]) << (8 * i);
+    }
+    delta = static_cast<int64_t>(value);
+    p += deltaBytes;
+    return EntryResult::Decoded;
+}
+
+bool CAttrNonResident::DecodeRuns() {
+    // The mapping pairs end at a 0 byte, which must lie inside the attribute.
+    const uint8_t* p = header + le16(header + 0x20);
+    const uint8_t* end = header + Length();
+    if (p >= end)
+        return false;
+    if (*p == 0)
+        return true;
+    const uint64_t vcnRange = lastVcn - startingVcn;
+    int64_t lcn = 0;
+    uint64_t vcn = 0;
+    for (;;) {
+        uint64_t count = 0;
+        int64_t delta = 0;
+        EntryResult result = DecodeRunEntry(p, end, count, delta);
+        if (result == EntryResult::Stop)
+            return true;
+        if (result == EntryResult::Truncated || count == 0)
+            return false;
+        if (__builtin_add_overflow(lcn, delta, &lcn) || lcn < 0)
+            return false;
+        if (vcn > vcnRange || count - 1 > vcnRange - vcn) {
+            runs.Clear();
+            return false;
+        }
+        auto* entry = new (std::nothrow) tagDataRun_Entry;
+        if (!entry)
+            return false;
+        entry->lcn = delta == 0 ? -1 : lcn;
+        entry->clusters = count;
+        entry->startVcn = vcn;
+        entry->lastVcn = vcn + count - 1;
+        if (!runs.Append(entry)) {
+            delete entry;
+            return false;
+        }
+        vcn += count;
+        if (p >= end)
+            return false;
+        if (*p == 0)
+            return true;
+    }
+}
+
+bool CAttrNonResident::ReadLcnRange(int64_t lcn, uint64_t n, uint8_t* buffer) {
+    const uint64_t bytes = n * clusterSize; // callers keep this within their buffer
+    if (lcn == -1) {
+        std::memset(buffer, 0, bytes);
+        return true;
+    }
+    if (lcn < 0 || uint64_t(lcn) > UINT64_MAX / clusterSize)
+        return false;
+    uint32_t got = 0;
+    int error = 0;
+    return device->readAt(uint64_t(lcn) * clusterSize, buffer, static_cast<uint32_t>(bytes), got,
+                          error) &&
+           got == bytes;
+}
+
+bool CAttrNonResident::ReadVcnRange(uint64_t vcn, uint64_t n, uint8_t* buffer, uint32_t bufferSize,
+                                    uint32_t& bytesRead) {
+    uint64_t delivered = 0;
+    bytesRead = 0;
+    const uint64_t total = lastVcn - startingVcn + 1;
+    if (n > total || vcn > total - n)
+        return false;
+    if (bufferSize / clusterSize < n)
+        return false;
+    for (tagDataRun_Entry* run = runs.First(); run && n != 0; run = runs.Next()) {
+        if (vcn < run->startVcn || vcn > run->lastVcn)
+            continue;
+        const uint64_t k = std::min(n, run->lastVcn - vcn + 1);
+        int64_t lcn = -1;
+        if (run->lcn != -1) {
+            const uint64_t first = uint64_t(run->lcn) + (vcn - run->startVcn);
+            if (first > uint64_t(INT64_MAX))
+                break;
+            lcn = static_cast<int64_t>(first);
+        }
+        if (!ReadLcnRange(lcn, k, buffer))
+            break;
+        buffer += k * clusterSize;
+        delivered += k;
+        n -= k;
+        vcn += k;
+    }
+    bytesRead = static_cast<uint32_t>(delivered * clusterSize);
+    return true;
+}
+
+bool CAttrNonResident::ReadOneCluster(uint64_t vcn) {
+    if (!clusterBuffer) {
+        clusterBuffer.reset(new (std::nothrow) uint8_t[clusterSize]);
+        if (!clusterBuffer)
+            return false;
+    }
+    uint32_t got = 0;
+    return ReadVcnRange(vcn, 1, clusterBuffer.get(), clusterSize, got) && got == clusterSize;
+}
+
+bool CAttrNonResident::ReadAt(uint64_t offset, void* out, uint32_t length, uint32_t& bytesRead) {
+    bytesRead = 0;
+    if (length == 0)
+        return true;
+    if (offset > dataSize)
+        return false;
+    if (length > dataSize - offset)
+        length = static_cast<uint32_t>(dataSize - offset);
+    if (length == 0)
+        return true; // at the end of the data
+    const bool read = ReadRange(offset, static_cast<uint8_t*>(out), length, bytesRead);
+    if (clusterSize > kKeptClusterBuffer)
+        clusterBuffer.reset();
+    return read;
+}
+
+bool CAttrNonResident::ReadRange(uint64_t offset, uint8_t* buffer, uint32_t length,
+                                 uint32_t& bytesRead) {
+    uint64_t vcn = offset / clusterSize;
+    const uint32_t r = static_cast<uint32_t>(offset % clusterSize);
+    if (r != 0) {
+        if (!ReadOneCluster(vcn))
+            return false;
+        const uint32_t m = std::min(length, clusterSize - r);
+        std::memcpy(buffer, clusterBuffer.get() + r, m);
+        buffer += m;
+        length -= m;
+        bytesRead += m;
+        vcn += 1;
+    }
+    if (length == 0)
+        return true;
+    const uint32_t w = length / clusterSize;
+    if (w != 0) {
+        const uint32_t bytes = w * clusterSize;
+        uint32_t got = 0;
+        if (!ReadVcnRange(vcn, w, buffer, bytes, got) || got != bytes)
+            return false;
+        buffer += bytes;
+        bytesRead += bytes;
+        vcn += w;
+        length %= clusterSize;
+        if (length == 0)
+            return true;
+    }
+    if (!ReadOneCluster(vcn))
+        return false;
+    std::memcpy(buffer, clusterBuffer.get(), length);
+    bytesRead += length;
+    return true;
+}

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "ntfs/CAttrNonResident.h"
+
+// $INDEX_ALLOCATION (0xA0).
+class CAttr_IndexAlloc : public CAttrNonResident {
+public:
+    CAttr_IndexAlloc(const uint8_t* header, uint32_t length, CFileRecord* record);
+
+    uint64_t BlockCount() const { return blockCount; }
+
+protected:
+    uint64_t blockCount = 0;
+};
