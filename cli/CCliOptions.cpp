@@ -47,6 +47,30 @@ Exit status:
 )";
 }
 
+namespace {
+
+// True for "--name" and "--name=value".
+bool takesValue(const std::string& arg, const std::string& name) {
+    return arg == name || arg.rfind(name + "=", 0) == 0;
+}
+
+// The value of an option given as "--name value" or "--name=value".
+bool optionValue(const std::string& arg, const std::string& name, int argc, char** argv, int& i,
+                 std::string& value, std::string& error) {
+    if (arg != name) {
+        value = arg.substr(name.size() + 1);
+        return true;
+    }
+    if (i + 1 >= argc) {
+        error = name + " needs a value";
+        return false;
+    }
+    value = argv[++i];
+    return true;
+}
+
+} // namespace
+
 bool CCliOptions::parse(int argc, char** argv, std::string& error) {
     std::vector<std::string> positional;
     bool optionsEnded = false;
@@ -64,32 +88,18 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             showVersion = true;
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
-        } else if (arg == "--fs" || arg.rfind("--fs=", 0) == 0) {
+        } else if (takesValue(arg, "--fs")) {
             std::string value;
-            if (arg == "--fs") {
-                if (i + 1 >= argc) {
-                    error = "--fs needs a value";
-                    return false;
-                }
-                value = argv[++i];
-            } else {
-                value = arg.substr(5);
-            }
+            if (!optionValue(arg, "--fs", argc, argv, i, value, error))
+                return false;
             if (!CVolumeOpener::parseChoice(value, fileSystem)) {
                 error = "invalid file system '" + value + "': use auto, raw, fat32 or ntfs";
                 return false;
             }
-        } else if (arg == "--sector-size" || arg.rfind("--sector-size=", 0) == 0) {
+        } else if (takesValue(arg, "--sector-size")) {
             std::string value;
-            if (arg == "--sector-size") {
-                if (i + 1 >= argc) {
-                    error = "--sector-size needs a value";
-                    return false;
-                }
-                value = argv[++i];
-            } else {
-                value = arg.substr(14);
-            }
+            if (!optionValue(arg, "--sector-size", argc, argv, i, value, error))
+                return false;
             char* end = nullptr;
             const unsigned long parsed = std::strtoul(value.c_str(), &end, 10);
             if (value.empty() || *end != '\0' || value[0] == '-' ||
