@@ -1,7 +1,7 @@
 #pragma once
 
 #include "scan/CCandidateTracker.h"
-#include "scan/CSweepBuffer.h"
+#include "platform/CHugePageBuffer.h"
 
 #include <cstdint>
 #include <memory>
@@ -99,7 +99,7 @@ private:
     uint32_t fileCount = 0;
     uint32_t sectorsPerCluster;
     // One sector slot, then kBufferSectors sectors, then four spare bytes.
-    CSweepBuffer storage;
+    CHugePageBuffer storage;
     unsigned char* buffer;
     uint32_t clustersPerRun;
     uint32_t previousRunLast = 1;

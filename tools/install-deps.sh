@@ -15,6 +15,8 @@ packages=(
     # the desktop program's tests and screenshots; the Chinese texts need a CJK font;
     # a private message bus stands in for the system bus in the udisks2 test
     xvfb xauth fonts-noto-cjk dbus-daemon
+    # benchmarks (bench/): arithmetic and peak memory
+    bc time
 )
 
 missing=()

@@ -2,7 +2,7 @@
 
 #include "platform/CByteOrder.h"
 #include "platform/CDevice.h"
-#include "scan/CSweepBuffer.h"
+#include "platform/CHugePageBuffer.h"
 #include "volume/CVolumeOpenError.h"
 
 #include <algorithm>
@@ -125,7 +125,7 @@ void CFAT32VolumeAccess::checkGeometry() {
 void CFAT32VolumeAccess::loadFat() {
     std::printf("Reading FATs Data...");
     try {
-        fatBlock = std::make_unique<CSweepBuffer>(size_t(clusterCount) * 4);
+        fatBlock = std::make_unique<CHugePageBuffer>(size_t(clusterCount) * 4);
         fat = reinterpret_cast<uint32_t*>(fatBlock->data());
     } catch (const std::bad_alloc&) {
         std::printf("\n");

@@ -8,7 +8,7 @@
 #include <vector>
 
 class CDevice;
-class CSweepBuffer;
+class CHugePageBuffer;
 
 // A FAT32 volume: its clusters are those the file allocation table numbers,
 // and a cluster is free when its entry in the first FAT is zero. The boot
@@ -64,7 +64,7 @@ private:
     // The first FAT, one entry per cluster, held in a block on huge pages: a
     // FAT of 8 million clusters is 32 MB, and faulting it in 4 KiB pages
     // costs more than reading it. fat points into fatBlock.
-    std::unique_ptr<CSweepBuffer> fatBlock;
+    std::unique_ptr<CHugePageBuffer> fatBlock;
     uint32_t* fat = nullptr;
 
     // Boot sector fields.

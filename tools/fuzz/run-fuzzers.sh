@@ -9,7 +9,7 @@
 # seeds) through a build with source-based coverage and prints the line and
 # branch coverage of the target's own files (needs llvm-profdata, llvm-cov).
 #
-# Targets: ntfs_volume (default: all). Work files go to $VALLORA_FUZZ_DIR
+# Targets: ntfs_volume, carving (default: all). Work files go to $VALLORA_FUZZ_DIR
 # (default build-fuzz/ in the source tree): the grown corpus, crash inputs
 # under artifacts/<target>/, and a log per target. A crash ends that target's
 # run with a non-zero status; keep the input as a regression seed under
@@ -35,6 +35,9 @@ declare -A sources
 sources[ntfs_volume]="tools/fuzz/ntfs_volume_fuzzer.cpp tools/fuzz/CNTFSFuzzEntry.cpp
     $(cd "$root" && echo ntfs/*.cpp) volume/CNTFSVolumeAccess.cpp
     volume/CNTFSAccessBuilder.cpp volume/CVolumeAccess.cpp platform/CFileDevice.cpp"
+sources[carving]="tools/fuzz/carving_fuzzer.cpp tools/fuzz/CCarvingFuzzEntry.cpp
+    $(cd "$root" && echo scan/*.cpp) volume/CVolumeAccess.cpp platform/CFileDevice.cpp
+    platform/CHugePageBuffer.cpp"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then

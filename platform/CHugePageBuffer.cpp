@@ -1,4 +1,4 @@
-#include "scan/CSweepBuffer.h"
+#include "platform/CHugePageBuffer.h"
 
 #include <new>
 #include <sys/mman.h>
@@ -7,7 +7,7 @@ namespace {
 constexpr size_t kHugePage = size_t(2) << 20;
 }
 
-CSweepBuffer::CSweepBuffer(size_t bytes) : length(bytes) {
+CHugePageBuffer::CHugePageBuffer(size_t bytes) : length(bytes) {
     // Anonymous memory comes zeroed. Map a little more so that the block can
     // start on a huge page boundary.
     mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
@@ -32,7 +32,7 @@ CSweepBuffer::CSweepBuffer(size_t bytes) : length(bytes) {
     block = aligned;
 }
 
-CSweepBuffer::~CSweepBuffer() {
+CHugePageBuffer::~CHugePageBuffer() {
     if (block)
         ::munmap(block, mapped);
 }
