@@ -163,9 +163,9 @@ void CNtfsTestImage::setClusterUsed(uint32_t cluster, bool used) {
         b &= uint8_t(~(1u << (cluster % 8)));
 }
 
-std::shared_ptr<CMemoryImageDevice> CNtfsTestImage::device(uint64_t size) const {
-    return std::make_shared<CMemoryImageDevice>(
-        std::vector<unsigned char>(bytes.begin(), bytes.end()), size ? size : volumeBytes);
+std::shared_ptr<CMemoryDevice> CNtfsTestImage::device(uint64_t size) const {
+    return std::make_shared<CMemoryDevice>(
+        std::vector<unsigned char>(bytes.begin(), bytes.end()), 512, size ? size : volumeBytes);
 }
 
 CNtfsTestImage CNtfsTestImage::standardVolume(uint32_t clusterCount, uint8_t major, uint8_t minor) {

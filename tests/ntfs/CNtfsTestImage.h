@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/fuzz/CMemoryImageDevice.h"
+#include "tests/fixtures/CMemoryDevice.h"
 
 #include <cstdint>
 #include <memory>
@@ -66,7 +66,7 @@ public:
     uint64_t bitmapOffset = 20 * 4096;
 
     // The image as a device of size bytes (0: the volume's size).
-    std::shared_ptr<CMemoryImageDevice> device(uint64_t size = 0) const;
+    std::shared_ptr<CMemoryDevice> device(uint64_t size = 0) const;
 
     std::vector<uint8_t> bytes;
     uint64_t volumeBytes = 0;

@@ -37,7 +37,7 @@ std::string reasonOf(const Image& image) {
 
 TEST(NTFSVolumeAccess, AnswersFromTheBitmap) {
     const uint8_t bitmap[] = {0x01, 0x80, 0xFF, 0x00};
-    auto device = std::make_shared<CMemoryImageDevice>(std::vector<unsigned char>(), 1ull << 20);
+    auto device = std::make_shared<CMemoryDevice>(std::vector<unsigned char>(), 512, 1ull << 20);
     CNTFSVolumeAccess access(8, 4096, 30, 512, device, bitmap);
     EXPECT_EQ(access.getClusterCount(), 30u);
     EXPECT_EQ(access.getClusterSize(), 4096u);
@@ -63,7 +63,7 @@ TEST(NTFSVolumeAccess, ReadsAtTrue64BitOffsetsAndTracesSectorReads) {
     std::vector<unsigned char> bytes(64 * 1024);
     for (size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = static_cast<unsigned char>(i * 13);
-    auto device = std::make_shared<CMemoryImageDevice>(bytes, 8ull << 30);
+    auto device = std::make_shared<CMemoryDevice>(bytes, 512, 8ull << 30);
     const uint8_t bitmap[1] = {};
     CTracedAccess access(8, 4096, 8, 512, device, bitmap);
     std::vector<unsigned char> buffer(8192);
@@ -90,7 +90,7 @@ TEST(NTFSVolumeAccess, ReadsAtTrue64BitOffsetsAndTracesSectorReads) {
 TEST(NTFSVolumeAccess, KeepsWhatItBorrowsAlive) {
     auto keeper = std::make_shared<std::vector<uint8_t>>(1, 0x01);
     std::weak_ptr<std::vector<uint8_t>> watch = keeper;
-    auto device = std::make_shared<CMemoryImageDevice>(std::vector<unsigned char>(4096));
+    auto device = std::make_shared<CMemoryDevice>(std::vector<unsigned char>(4096));
     auto access =
         std::make_unique<CNTFSVolumeAccess>(1, 512, 8, 512, device, keeper->data(), keeper);
     keeper.reset();

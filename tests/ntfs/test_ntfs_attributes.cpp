@@ -37,7 +37,7 @@ uint8_t pattern(uint64_t offset) {
 class NTFSAttribute : public ::testing::Test {
 protected:
     Image image = Image::standardVolume(128);
-    std::shared_ptr<CMemoryImageDevice> device;
+    std::shared_ptr<CMemoryDevice> device;
     std::unique_ptr<CNTFSVolume> volume;
     std::unique_ptr<CFileRecord> record;
 

@@ -92,7 +92,7 @@ TEST(NTFSVolume, RefusesWhatIsNotAUsableNTFSBootSector) {
     EXPECT_FALSE(fat.IsOpen());
     EXPECT_EQ(fat.FailureReason(), "not an NTFS volume (the boot sector does not name NTFS)");
 
-    CNTFSVolume tiny(std::make_shared<CMemoryImageDevice>(std::vector<unsigned char>(100)));
+    CNTFSVolume tiny(std::make_shared<CMemoryDevice>(std::vector<unsigned char>(100)));
     EXPECT_FALSE(tiny.IsOpen());
     CNTFSVolume missing(std::string("/nonexistent/vallora-volume"));
     EXPECT_FALSE(missing.IsOpen());

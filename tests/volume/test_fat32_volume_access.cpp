@@ -56,8 +56,8 @@ TEST(FAT32VolumeAccessLoad, ReadsTheWholeFirstFatWithOneRead) {
     CFAT32VolumeAccess access(device);
     ::testing::internal::GetCapturedStdout();
     ASSERT_EQ(device->reads.size(), 2u);
-    EXPECT_EQ(device->reads[0], (std::pair<uint64_t, uint32_t>(0, 512)));
-    EXPECT_EQ(device->reads[1], (std::pair<uint64_t, uint32_t>(32 * 512, 1000 * 512)));
+    EXPECT_EQ(device->reads[0], (CMemoryDevice::tagRead{0, 512}));
+    EXPECT_EQ(device->reads[1], (CMemoryDevice::tagRead{32 * 512, 1000 * 512}));
 }
 
 TEST_F(FAT32VolumeAccessTest, ClusterIsUsedWhenItsWholeEntryIsNonZero) {
@@ -91,7 +91,7 @@ TEST_F(FAT32VolumeAccessTest, ReadClustersReadsWholeClustersAtTheirDeviceSectors
     std::vector<unsigned char> buffer(2 * 4096, 0xEE);
     ASSERT_TRUE(access->readClusters(5, 6, buffer.data()));
     ASSERT_EQ(device->reads.size(), 1u);
-    EXPECT_EQ(device->reads[0], (std::pair<uint64_t, uint32_t>(2056ull * 512, 16 * 512)));
+    EXPECT_EQ(device->reads[0], (CMemoryDevice::tagRead{2056ull * 512, 16 * 512}));
     for (uint32_t k = 0; k < 16; ++k)
         EXPECT_EQ(firstWord(&buffer[k * 512]), 2056 + k);
 }
@@ -99,7 +99,7 @@ TEST_F(FAT32VolumeAccessTest, ReadClustersReadsWholeClustersAtTheirDeviceSectors
 TEST_F(FAT32VolumeAccessTest, ReadSectorsSkipsTheReservedSectors) {
     std::vector<unsigned char> buffer(512);
     ASSERT_TRUE(access->readSectors(0, 0, buffer.data()));
-    EXPECT_EQ(device->reads.back(), (std::pair<uint64_t, uint32_t>(32 * 512, 512)));
+    EXPECT_EQ(device->reads.back(), (CMemoryDevice::tagRead{32 * 512, 512}));
     EXPECT_EQ(firstWord(buffer.data()), 0x0FFFFFF8u); // FAT entry 0, not the boot sector
     ASSERT_TRUE(access->readSectors(2007, 2007, buffer.data()));
     EXPECT_EQ(firstWord(buffer.data()), 2039u);

@@ -3,7 +3,7 @@
 #include "ntfs/CAttrBase.h"
 #include "ntfs/CFileRecord.h"
 #include "ntfs/CNTFSVolume.h"
-#include "tools/fuzz/CMemoryImageDevice.h"
+#include "tests/fixtures/CMemoryDevice.h"
 #include "volume/CNTFSAccessBuilder.h"
 #include "volume/CNTFSVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
@@ -32,7 +32,7 @@ void readData(CAttrBase* attribute, uint32_t clusterSize, std::vector<uint8_t>& 
 
 void CNTFSFuzzEntry::run(const uint8_t* data, size_t size) {
     auto device =
-        std::make_shared<CMemoryImageDevice>(std::vector<unsigned char>(data, data + size));
+        std::make_shared<CMemoryDevice>(std::vector<unsigned char>(data, data + size));
     {
         CNTFSVolume volume(device);
         if (!volume.IsOpen())
