@@ -104,8 +104,7 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             const unsigned long parsed = std::strtoul(value.c_str(), &end, 10);
             if (value.empty() || *end != '\0' || value[0] == '-' ||
                 !CFileDevice::isValidSectorSize(parsed > 0xFFFFFFFFul ? 0 : uint32_t(parsed))) {
-                error = "invalid sector size '" + value +
-                        "': use a power of two from 512 to 65536";
+                error = "invalid sector size '" + value + "': use a power of two from 512 to 65536";
                 return false;
             }
             sectorSize = uint32_t(parsed);

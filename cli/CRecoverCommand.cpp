@@ -1,8 +1,8 @@
 #include "cli/CRecoverCommand.h"
 
 #include "cli/CCliOptions.h"
-#include "cli/COutputFolderCheck.h"
 #include "cli/CExitStatus.h"
+#include "cli/COutputFolderCheck.h"
 #include "cli/CTerminalFrontEnd.h"
 #include "platform/CFileDevice.h"
 #include "scan/CScanner.h"
@@ -71,11 +71,10 @@ int CRecoverCommand::run(int argc, char** argv) {
         access = CVolumeOpener::build(kind, device);
     } catch (const CVolumeOpenError& e) {
         const bool raw = kind == CVolumeOpener::Kind::Raw;
-        return fail(kExitSourceError, "cannot read " + options.source +
-                                          (raw ? "" : std::string(" as ") +
-                                                          CVolumeOpener::kindText(kind)) +
-                                          ": " + e.reason() +
-                                          (raw ? "" : " (--fs raw sweeps every sector)"));
+        return fail(kExitSourceError,
+                    "cannot read " + options.source +
+                        (raw ? "" : std::string(" as ") + CVolumeOpener::kindText(kind)) + ": " +
+                        e.reason() + (raw ? "" : " (--fs raw sweeps every sector)"));
     }
     auto* raw = dynamic_cast<CRawVolumeAccess*>(access.get());
     if (raw && raw->isTruncated())
@@ -85,8 +84,7 @@ int CRecoverCommand::run(int argc, char** argv) {
     std::fprintf(stderr, "Sweeping %s\n%s", options.source.c_str(),
                  CVolumeOpener::describe(fileSystem, options.fileSystem, kind, geometry).c_str());
 
-    CTerminalFrontEnd frontEnd(options.outputDir, access->getClusterSize(),
-                               access->getSectorSize(),
+    CTerminalFrontEnd frontEnd(options.outputDir, access->getClusterSize(), access->getSectorSize(),
                                !options.quiet && ::isatty(STDERR_FILENO));
     CTerminalFrontEnd::installInterruptHandler();
     CScanner scanner(access.get());
@@ -98,8 +96,9 @@ int CRecoverCommand::run(int argc, char** argv) {
         std::fprintf(stderr, "vallora-recover: %llu sectors could not be read and were skipped\n",
                      (unsigned long long)scanner.unreadableSectors());
     if (scanner.sourceLost())
-        std::fprintf(stderr, "vallora-recover: %s went away during the sweep (unplugged?); the "
-                             "sweep ended early\n",
+        std::fprintf(stderr,
+                     "vallora-recover: %s went away during the sweep (unplugged?); the "
+                     "sweep ended early\n",
                      options.source.c_str());
     if (outcome == CScanner::Outcome::Abandoned) {
         std::fprintf(stderr, "Scan abandoned: nothing was written.\n");

@@ -112,9 +112,8 @@ void CTerminalFrontEnd::drawProgress(bool force) {
         const double share = range ? double(position) / range : 1.0;
         const double bytes = double(position) * clusterSize;
         const double rate = seconds > 0 ? bytes / seconds : 0;
-        const std::string eta = (rate > 0 && share > 0)
-                                    ? formatDuration(seconds / share - seconds)
-                                    : std::string("--:--");
+        const std::string eta = (rate > 0 && share > 0) ? formatDuration(seconds / share - seconds)
+                                                        : std::string("--:--");
         std::snprintf(line, sizeof line,
                       "\r%6.2f%%  %llu of %llu sectors swept  %u images found  %.1f MB/s  "
                       "ETA %s",

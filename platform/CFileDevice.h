@@ -22,8 +22,7 @@ public:
 
     // Opens path read-only. For an image file the sector size is
     // imageSectorSize (0: 512); a block device reports its own.
-    static std::shared_ptr<CFileDevice> open(const std::string& path,
-                                             uint32_t imageSectorSize = 0);
+    static std::shared_ptr<CFileDevice> open(const std::string& path, uint32_t imageSectorSize = 0);
     // Takes over an already open read-only descriptor (for instance one that
     // udisks2 handed out), and closes it when refused; name is used in messages.
     static std::shared_ptr<CFileDevice> adopt(int fd, const std::string& name,
@@ -37,8 +36,7 @@ public:
 
     uint32_t sectorSize() const override { return sectorBytes; }
     uint64_t byteSize() const override { return sizeBytes; }
-    bool readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
-                int& error) override;
+    bool readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got, int& error) override;
     const std::string& path() const override { return name; }
 
     bool isBlockDevice() const { return blockDevice; }

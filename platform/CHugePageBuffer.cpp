@@ -11,7 +11,8 @@ CHugePageBuffer::CHugePageBuffer(size_t bytes) : length(bytes) {
     // Anonymous memory comes zeroed. Map a little more so that the block can
     // start on a huge page boundary.
     mapped = (bytes + kHugePage - 1) / kHugePage * kHugePage + kHugePage;
-    void* area = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* area =
+        ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (area == MAP_FAILED)
         throw std::bad_alloc();
     auto* base = static_cast<unsigned char*>(area);

@@ -55,8 +55,7 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
 
     const std::string summary = format("用时%d秒,成功恢复%u个文件", int(seconds), fileCount);
     // Only a sweep that reached the end of the volume is complete.
-    const bool untouched =
-        scanDialog->stopRequest() == CScanFrontEnd::kRunning && !lostSource;
+    const bool untouched = scanDialog->stopRequest() == CScanFrontEnd::kRunning && !lostSource;
     scanDialog->showSummary(summary, untouched ? "扫描完成" : "扫描终止");
     fileCount = 0;
     scanDialog->showMainDialog();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "scan/CCandidateTracker.h"
 #include "platform/CHugePageBuffer.h"
+#include "scan/CCandidateTracker.h"
 
 #include <cstdint>
 #include <memory>

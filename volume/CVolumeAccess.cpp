@@ -18,8 +18,8 @@ std::shared_ptr<CFileDevice> CVolumeAccess::openVolumeDevice(const std::string& 
     }
 }
 
-bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t length,
-                                   void* buffer, uint32_t sectorNumber) {
+bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t length, void* buffer,
+                                   uint32_t sectorNumber) {
     (void)sectorNumber; // positioned reads cannot fail to position
     uint32_t got = 0;
     int error = 0;

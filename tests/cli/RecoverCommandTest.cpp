@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <stdexcept>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 #include <unistd.h>
 

@@ -52,9 +52,9 @@ TEST(SourceUntouched, EveryAccessLeavesTheImageAsItWas) {
         fs::create_directory(dir.file("out"));
         const auto before = CTempDir::readFile(image);
         std::string err;
-        EXPECT_EQ(CChildProcess::run({VALLORA_RECOVER, std::string("--fs=") + c.fs, image,
-                                      dir.file("out")},
-                                     nullptr, &err),
+        EXPECT_EQ(CChildProcess::run(
+                      {VALLORA_RECOVER, std::string("--fs=") + c.fs, image, dir.file("out")},
+                      nullptr, &err),
                   0)
             << c.fs << ": " << err;
         // (Names follow each access's own sector numbering.)

@@ -164,8 +164,8 @@ void CNtfsTestImage::setClusterUsed(uint32_t cluster, bool used) {
 }
 
 std::shared_ptr<CMemoryDevice> CNtfsTestImage::device(uint64_t size) const {
-    return std::make_shared<CMemoryDevice>(
-        std::vector<unsigned char>(bytes.begin(), bytes.end()), 512, size ? size : volumeBytes);
+    return std::make_shared<CMemoryDevice>(std::vector<unsigned char>(bytes.begin(), bytes.end()),
+                                           512, size ? size : volumeBytes);
 }
 
 CNtfsTestImage CNtfsTestImage::standardVolume(uint32_t clusterCount, uint8_t major, uint8_t minor) {

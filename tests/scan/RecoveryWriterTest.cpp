@@ -62,8 +62,8 @@ TEST(RecoveryWriter, LongFilesAreWrittenIn40000SectorPieces) {
         CScanner scanner(&volume);
         sweepAndWrite(scanner, ui);
         const uint32_t last = 5 + sectors - 1;
-        const Reads expected = sectors == 40000 ? Reads{{5, last}}
-                                                : Reads{{5, 40004}, {40005, last}};
+        const Reads expected =
+            sectors == 40000 ? Reads{{5, last}} : Reads{{5, 40004}, {40005, last}};
         EXPECT_EQ(volume.sectorReads, expected);
         EXPECT_EQ(CTempDir::readFile(out.file("1987.jpg")), image) << sectors << " sectors";
     }
@@ -216,7 +216,8 @@ TEST(RecoveryWriterFailures, FullOutputDiskFailsOnlyTheFilesThatDoNotFit) {
         scanner.run(&ui);
         if (ui.summaries.at(0).first != "用时0秒,成功恢复2个文件")
             return 11;
-        if (scanner.writeFailures().size() != 1 || scanner.writeFailures()[0].fileName != "2002.jpg")
+        if (scanner.writeFailures().size() != 1 ||
+            scanner.writeFailures()[0].fileName != "2002.jpg")
             return 12;
         if (scanner.writeFailures()[0].reason.find("File too large") == std::string::npos)
             return 13;

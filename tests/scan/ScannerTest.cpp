@@ -34,8 +34,8 @@ TEST(ScannerRuns, RunsAreCutAtTheBufferSizeAndClusterZeroIsNeverRead) {
 
 TEST(ScannerRuns, UsedClustersAreSkippedAndBreakTheCandidate) {
     CMemoryVolumeAccess volume(400, 1);
-    volume.put(100, miniJpeg(4));  // sectors 100..103, with 102 in use: lost
-    volume.put(200, miniJpeg(3));  // whole in one run: found
+    volume.put(100, miniJpeg(4)); // sectors 100..103, with 102 in use: lost
+    volume.put(200, miniJpeg(3)); // whole in one run: found
     volume.used = {1, 2, 102, 399};
     CRecordingFrontEnd ui;
     CScanner scanner(&volume);

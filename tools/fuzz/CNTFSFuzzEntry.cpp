@@ -31,8 +31,7 @@ void readData(CAttrBase* attribute, uint32_t clusterSize, std::vector<uint8_t>& 
 } // namespace
 
 void CNTFSFuzzEntry::run(const uint8_t* data, size_t size) {
-    auto device =
-        std::make_shared<CMemoryDevice>(std::vector<unsigned char>(data, data + size));
+    auto device = std::make_shared<CMemoryDevice>(std::vector<unsigned char>(data, data + size));
     {
         CNTFSVolume volume(device);
         if (!volume.IsOpen())
