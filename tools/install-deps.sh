@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     # toolchain
-    cmake ninja-build g++ clang pkg-config
+    cmake ninja-build g++ clang clang-format pkg-config
     # fuzzing (tools/fuzz): the libFuzzer runtime, and llvm-cov for coverage reports
     libclang-rt-dev llvm
     # libraries
