@@ -27,21 +27,7 @@ for tool in "$recover" "$gui" "$maker"; do
     [ -x "$tool" ] || { echo "build first: $tool" >&2; exit 2; }
 done
 
-if [ ! -f "$image" ]; then
-    echo "Building a ${size_mib} MiB image of noise with photos in $work ..."
-    head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$image"
-    for ((i = 0; i < 40; i++)); do
-        sector=$(((i * 97 + 13) * (size_mib * 2048 / 4000) + 1))
-        "$maker" jfif $((400 + i * 8)) 300 "$i" "$work/p.jpg"
-        dd if="$work/p.jpg" of="$image" bs=512 seek="$sector" conv=notrunc status=none
-        len=$(stat -c %s "$work/p.jpg")
-        pad=$(((512 - len % 512) % 512))
-        if [ "$pad" -gt 0 ]; then
-            head -c "$pad" /dev/zero |
-                dd of="$image" bs=1 seek=$((sector * 512 + len)) conv=notrunc status=none
-        fi
-    done
-fi
+"$root/bench/make-noise-image.sh" "$maker" "$image" "$size_mib"
 cat "$image" >/dev/null # warm the page cache
 
 # The GUI runs on the display there is, else on a virtual one.

@@ -23,23 +23,7 @@ recover=$build/cli/vallora-recover
 maker=$build/tests/fixtures/vallora-make-jpeg
 [ -x "$recover" ] && [ -x "$maker" ] || { echo "build first: $recover, $maker" >&2; exit 2; }
 
-if [ ! -f "$image" ]; then
-echo "Building a ${size_mib} MiB image of noise with photos in $work ..."
-head -c "$((size_mib * 1024 * 1024))" /dev/urandom >"$image"
-photos=0
-for ((i = 0; i < 40; i++)); do
-    sector=$(((i * 97 + 13) * (size_mib * 2048 / 4000) + 1))
-    "$maker" jfif $((400 + i * 8)) 300 "$i" "$work/p.jpg"
-    dd if="$work/p.jpg" of="$image" bs=512 seek="$sector" conv=notrunc status=none
-    # zero the tail of the photo's last sector, as a file system leaves it
-    len=$(stat -c %s "$work/p.jpg")
-    pad=$(((512 - len % 512) % 512))
-    if [ "$pad" -gt 0 ]; then
-        head -c "$pad" /dev/zero | dd of="$image" bs=1 seek=$((sector * 512 + len)) conv=notrunc status=none
-    fi
-    photos=$((photos + 1))
-done
-fi
+"$root/bench/make-noise-image.sh" "$maker" "$image" "$size_mib"
 cat "$image" >/dev/null # warm the page cache
 
 now() { date +%s.%N; }
@@ -50,7 +34,7 @@ for ((r = 1; r <= rounds; r++)); do
     t0=$(now); cat "$image" >/dev/null; t1=$(now)
     rm -rf "$work/out"; mkdir "$work/out"
     t2=$(now)
-    /usr/bin/time -f '%M' -o "$work/rss" "$recover" -q "$image" "$work/out" >/dev/null 2>"$work/err" ||
+    /usr/bin/time -f '%M' -o "$work/rss" "$recover" -q --fs raw "$image" "$work/out" >/dev/null 2>"$work/err" ||
         { cat "$work/err" >&2; exit 1; }
     t3=$(now)
     c=$(echo "$t1 - $t0" | bc -l); s=$(echo "$t3 - $t2" | bc -l)
