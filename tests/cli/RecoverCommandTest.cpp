@@ -118,7 +118,7 @@ TEST(RecoverCommand, InterruptStopsOrAbandons) {
         }
         fs::create_directory(dir.file("out"));
         CChildProcess child({kProgram, dir.file("card.img"), dir.file("out")});
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
         child.signal(SIGINT);
         const int status = child.wait();
         if (photoFirst) {
