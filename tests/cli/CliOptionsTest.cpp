@@ -1,32 +1,21 @@
 // The command line of vallora-recover.
+#include "ParseArgs.h"
 #include "cli/CCliOptions.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-namespace {
-
-bool parse(std::vector<std::string> args, CCliOptions& options, std::string& error) {
-    args.insert(args.begin(), "vallora-recover");
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    return options.parse(int(argv.size()), argv.data(), error);
-}
-
-} // namespace
-
 TEST(CliOptions, AcceptsSourceOutputAndSectorSize) {
     CCliOptions options;
     std::string error;
-    ASSERT_TRUE(parse({"--sector-size", "4096", "card.img", "out"}, options, error)) << error;
+    ASSERT_TRUE(parseArgs({"--sector-size", "4096", "card.img", "out"}, options, error)) << error;
     EXPECT_EQ(options.sectorSize, 4096u);
     EXPECT_EQ(options.source, "card.img");
     EXPECT_EQ(options.outputDir, "out");
 
     CCliOptions other;
-    ASSERT_TRUE(parse({"-q", "--sector-size=512", "--", "-odd-name", "out"}, other, error));
+    ASSERT_TRUE(parseArgs({"-q", "--sector-size=512", "--", "-odd-name", "out"}, other, error));
     EXPECT_EQ(other.sectorSize, 512u);
     EXPECT_TRUE(other.quiet);
     EXPECT_EQ(other.source, "-odd-name");
@@ -53,7 +42,7 @@ TEST(CliOptions, RejectsBadUsageWithAReason) {
     for (const auto& c : cases) {
         CCliOptions options;
         std::string error;
-        EXPECT_FALSE(parse(c.args, options, error));
+        EXPECT_FALSE(parseArgs(c.args, options, error));
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
     }
 }

@@ -3,6 +3,7 @@
 #include "CDiskImageMaker.h"
 #include "CJpegMaker.h"
 #include "CTempDir.h"
+#include "ParseArgs.h"
 #include "cli/CCliOptions.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +16,6 @@ namespace {
 
 const std::string kProgram = VALLORA_RECOVER;
 
-bool parse(std::vector<std::string> args, CCliOptions& options, std::string& error) {
-    args.insert(args.begin(), "vallora-recover");
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    return options.parse(int(argv.size()), argv.data(), error);
-}
-
 size_t countFiles(const std::string& folder) {
     return size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
@@ -33,7 +26,7 @@ TEST(FsOption, ParsesTheFourChoices) {
     using Choice = CVolumeOpener::Choice;
     CCliOptions options;
     std::string error;
-    ASSERT_TRUE(parse({"card.img", "out"}, options, error));
+    ASSERT_TRUE(parseArgs({"card.img", "out"}, options, error));
     EXPECT_EQ(options.fileSystem, Choice::Auto);
     for (auto [args, choice] :
          {std::pair{std::vector<std::string>{"--fs", "raw", "a", "b"}, Choice::Raw},
@@ -41,7 +34,7 @@ TEST(FsOption, ParsesTheFourChoices) {
           {{"a", "--fs", "ntfs", "b"}, Choice::Ntfs},
           {{"--fs", "raw", "--fs", "auto", "a", "b"}, Choice::Auto}}) {
         CCliOptions chosen;
-        ASSERT_TRUE(parse(args, chosen, error)) << error;
+        ASSERT_TRUE(parseArgs(args, chosen, error)) << error;
         EXPECT_EQ(chosen.fileSystem, choice);
     }
     for (auto [args, says] :
@@ -50,7 +43,7 @@ TEST(FsOption, ParsesTheFourChoices) {
           {{"--fs=", "a", "b"}, "invalid file system"},
           {{"--fs", "exfat", "a", "b"}, "use auto, raw, fat32 or ntfs"}}) {
         CCliOptions bad;
-        EXPECT_FALSE(parse(args, bad, error));
+        EXPECT_FALSE(parseArgs(args, bad, error));
         EXPECT_NE(error.find(says), std::string::npos) << error;
     }
     EXPECT_NE(CCliOptions::helpText().find("--fs TYPE"), std::string::npos);
