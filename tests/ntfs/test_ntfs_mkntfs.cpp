@@ -26,14 +26,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::vector<Bytes> filesIn(const std::string& folder) {
-    std::vector<Bytes> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        files.push_back(CTempDir::readFile(entry.path().string()));
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 std::string makeVolume(const CTempDir& dir, const std::string& name, const std::string& size,
                        uint32_t sectorSize, uint32_t clusterSize) {
     const std::string image = dir.file(name);
@@ -153,7 +145,7 @@ protected:
         }
         const std::string output = ::testing::internal::GetCapturedStdout();
         EXPECT_EQ(output.find("Error"), std::string::npos) << output;
-        return filesIn(out);
+        return CTempDir::contentsOf(out);
     }
 
     std::vector<Bytes> photosNumbered(const std::vector<size_t>& numbers) const {
@@ -195,7 +187,7 @@ TEST_F(NtfsPhotoSweep, CommandLineSaysWhatItSweeps) {
     EXPECT_NE(err.find("Volume: NTFS 3.1, 512-byte sectors, 4096-byte clusters, 8191 clusters, "),
               std::string::npos)
         << err;
-    EXPECT_EQ(filesIn(out), photosNumbered(deleted));
+    EXPECT_EQ(CTempDir::contentsOf(out), photosNumbered(deleted));
 
     // A volume that is not NTFS, read as NTFS: refused with its reason.
     const std::string blank = dir.file("blank.img");

@@ -42,11 +42,23 @@ struct Sweep {
     CTempDir dir;
     std::shared_ptr<CFaultyDevice> device;
     std::vector<Photo> photos;
+    std::unique_ptr<CRawVolumeAccess> raw;
+    std::unique_ptr<CRecordingFrontEnd> ui;
+    std::unique_ptr<CScanner> scanner;
 
     explicit Sweep(const std::vector<uint32_t>& at) {
         photos = makeCard(dir.file("card.img"), at);
         device = std::make_shared<CFaultyDevice>(CFileDevice::open(dir.file("card.img")));
         fs::create_directory(dir.file("out"));
+    }
+    // Sweeps the faulty device and writes what was found into out/.
+    CScanner& sweepAndWrite() {
+        raw = std::make_unique<CRawVolumeAccess>(device);
+        ui = std::make_unique<CRecordingFrontEnd>(dir.file("out"));
+        scanner = std::make_unique<CScanner>(raw.get());
+        scanner->sweep(ui.get());
+        scanner->recoverAll();
+        return *scanner;
     }
     bool recovered(const Photo& p) const {
         return fs::exists(dir.file("out/" + p.name())) &&
@@ -65,12 +77,8 @@ TEST(FaultTolerance, BadSectorsAndShortReadsCostOnlyWhatTheyTouch) {
             sweep.device->badRanges = {{badByte, badByte + 1}};
         else
             sweep.device->shortReadsAt = {badByte};
-        CRawVolumeAccess raw(sweep.device);
-        CRecordingFrontEnd ui(sweep.dir.file("out"));
-        CScanner scanner(&raw);
-        scanner.sweep(&ui);
         // The writer reads the good photos again; the fault stays where it is.
-        scanner.recoverAll();
+        CScanner& scanner = sweep.sweepAndWrite();
         EXPECT_TRUE(sweep.recovered(sweep.photos[0]));
         EXPECT_FALSE(fs::exists(sweep.dir.file("out/" + sweep.photos[1].name())));
         EXPECT_TRUE(sweep.recovered(sweep.photos[2]));
@@ -84,11 +92,7 @@ TEST(FaultTolerance, BadSectorsAndShortReadsCostOnlyWhatTheyTouch) {
 TEST(FaultTolerance, LargeBadStretchIsBoundedInFailedReads) {
     Sweep sweep({10, 85000});
     sweep.device->badRanges = {{uint64_t(40001) * 512, uint64_t(80001) * 512}}; // a whole run
-    CRawVolumeAccess raw(sweep.device);
-    CRecordingFrontEnd ui(sweep.dir.file("out"));
-    CScanner scanner(&raw);
-    scanner.sweep(&ui);
-    scanner.recoverAll();
+    CScanner& scanner = sweep.sweepAndWrite();
     EXPECT_TRUE(sweep.recovered(sweep.photos[0]));
     EXPECT_TRUE(sweep.recovered(sweep.photos[1]));
     EXPECT_EQ(scanner.unreadableSectors(), 40000u);

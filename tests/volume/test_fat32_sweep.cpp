@@ -28,14 +28,6 @@ std::vector<Bytes> makePhotos(int count) {
     return photos;
 }
 
-std::vector<Bytes> filesIn(const std::string& folder) {
-    std::vector<Bytes> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        files.push_back(CTempDir::readFile(entry.path().string()));
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 struct tagSweep {
     std::string fileSystem;
     CVolumeOpener::Kind kind;
@@ -60,7 +52,7 @@ tagSweep sweep(const std::string& image, CVolumeOpener::Choice choice, const CTe
         result.unreadable = scanner.unreadableSectors();
     }
     result.output = ::testing::internal::GetCapturedStdout();
-    result.recovered = filesIn(out);
+    result.recovered = CTempDir::contentsOf(out);
     return result;
 }
 
