@@ -11,7 +11,11 @@ std::string CCliOptions::helpText() {
 Recovers deleted JPEG photos. SOURCE is a block device (/dev/sdb1) or a disk
 image file; it is opened read-only and never written. Every image found is
 written into OUTPUT_DIR as N.jpg, where N is the image's first sector + 1982.
-OUTPUT_DIR must exist and must not lie on the disk being scanned.
+OUTPUT_DIR must exist and must not lie on the disk being scanned, nor (for
+an image file) inside that image attached as a loop device; the disks under
+it are found through partitions, LVM, dm-crypt, md RAID, loop devices, btrfs,
+overlayfs and FUSE mounts. The folder is opened once and every file is
+written through it.
 
 Options:
   --sector-size N   bytes per sector of an image file (512 to 65536, a power
@@ -21,6 +25,10 @@ Options:
                     clusters, anything else is swept whole; raw sweeps every
                     sector (useful when a card was reformatted); fat32 and
                     ntfs read SOURCE as that file system.
+  --force-output    write into OUTPUT_DIR even when the disks under it
+                    cannot be determined (a FUSE or other file system that
+                    names no device); a warning is printed. A folder known
+                    to lie on the scanned data is refused all the same.
   -q, --quiet       no progress display
   -h, --help        show this help and exit
   --version         show the version and exit
@@ -41,7 +49,7 @@ Exit status:
   3  the source cannot be opened or read as a volume, or it went away
      during the sweep (what was found before is written where it can be)
   4  the output folder is refused (missing, not a folder, not writable,
-     or on the disk being scanned)
+     on the disk being scanned, or on storage that cannot be determined)
   5  stopped with Ctrl-C; the images found so far were written
   6  abandoned with Ctrl-C; nothing was written
 )";
@@ -88,6 +96,8 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             showVersion = true;
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
+        } else if (arg == "--force-output") {
+            forceOutput = true;
         } else if (takesValue(arg, "--fs")) {
             std::string value;
             if (!optionValue(arg, "--fs", argc, argv, i, value, error))

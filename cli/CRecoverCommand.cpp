@@ -2,9 +2,9 @@
 
 #include "cli/CCliOptions.h"
 #include "cli/CExitStatus.h"
-#include "cli/COutputFolderCheck.h"
 #include "cli/CTerminalFrontEnd.h"
 #include "platform/CFileDevice.h"
+#include "platform/COutputFolder.h"
 #include "scan/CScanner.h"
 #include "volume/CRawVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
@@ -61,8 +61,19 @@ int CRecoverCommand::run(int argc, char** argv) {
     } catch (const CVolumeOpenError& e) {
         return fail(kExitSourceError, "cannot open the source " + e.reason());
     }
-    if (!COutputFolderCheck::accept(options.outputDir, *device, error))
-        return fail(kExitOutputRefused, error);
+    tagScannedSource scanned;
+    if (!tagScannedSource::ofDescriptor(device->descriptor(), scanned))
+        return fail(kExitSourceError, "cannot examine the source " + options.source);
+    const COutputFolder folder(options.outputDir, scanned);
+    if (!folder.usable(options.forceOutput))
+        return fail(kExitOutputRefused,
+                    folder.reason() + (folder.verdict() == COutputFolder::Verdict::Undetermined
+                                           ? " (--force-output writes there anyway)"
+                                           : ""));
+    if (folder.verdict() == COutputFolder::Verdict::Undetermined)
+        std::fprintf(stderr,
+                     "vallora-recover: warning: %s; writing there anyway (--force-output)\n",
+                     folder.reason().c_str());
 
     const std::string fileSystem = CVolumeOpener::detect(*device);
     const CVolumeOpener::Kind kind = CVolumeOpener::resolve(options.fileSystem, fileSystem);
@@ -88,6 +99,7 @@ int CRecoverCommand::run(int argc, char** argv) {
                                !options.quiet && ::isatty(STDERR_FILENO));
     CTerminalFrontEnd::installInterruptHandler();
     CScanner scanner(access.get());
+    scanner.setOutputDescriptor(folder.descriptor());
     frontEnd.attach(&scanner);
     handFilesToSudoUser(scanner);
     const CScanner::Outcome outcome = scanner.run(&frontEnd);

@@ -63,6 +63,12 @@ public:
         handOver = true;
     }
 
+    // The output folder, opened and checked by the caller (COutputFolder):
+    // every file is written through this descriptor, which stays the
+    // caller's and must stay open until run returns. Without one the
+    // writer opens the front end's folder path itself.
+    void setOutputDescriptor(int folderFd) { outputFd = folderFd; }
+
     // The sweep alone (run steps 2 to 5), for tests and tools.
     void sweep(CScanFrontEnd* frontEnd);
     // The recovery writer: writes every found file and empties the list.
@@ -118,6 +124,7 @@ private:
     uint32_t failedReads = 0; // in the current run
     bool lostSource = false;
     bool handOver = false;
+    int outputFd = -1;
     uid_t ownerUser = 0;
     gid_t ownerGroup = 0;
     std::vector<tagWriteFailure> failures;

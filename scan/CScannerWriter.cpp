@@ -46,9 +46,9 @@ void CScanner::recoverAll() {
     // can tell which files were not written.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    int folderFd = -1;
+    int folderFd = outputFd;
     std::string folderError;
-    if (total > 0) {
+    if (total > 0 && folderFd < 0) {
         const std::string folder = scanDialog->outputFolder();
         folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (folderFd < 0)
@@ -77,7 +77,7 @@ void CScanner::recoverAll() {
         std::snprintf(text, sizeof text, "%d%%", int(percentSum / total));
         showText(CScanFrontEnd::kPercentLabel, text);
     }
-    if (folderFd >= 0)
+    if (folderFd >= 0 && folderFd != outputFd)
         ::close(folderFd);
     fileCount = writtenCount;
     tracker->foundFiles.clear();

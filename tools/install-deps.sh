@@ -12,6 +12,8 @@ packages=(
     libgtest-dev libblkid-dev libjpeg-dev qt6-base-dev
     # test fixtures: file systems made and filled without mounting, JPEG tools
     dosfstools mtools ntfs-3g e2fsprogs fuse3
+    # the output-folder rule's stacked-storage tests: btrfs, LVM, md RAID, dm-crypt
+    btrfs-progs lvm2 mdadm cryptsetup-bin
     # the desktop program's tests and screenshots; the Chinese texts need a CJK font;
     # a private message bus stands in for the system bus in the udisks2 test
     xvfb xauth fonts-noto-cjk dbus-daemon

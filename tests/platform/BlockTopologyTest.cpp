@@ -59,3 +59,19 @@ TEST(BlockTopology, PartitionsShareTheirDiskAndStackedDevicesTheirSlaves) {
         EXPECT_EQ(topology.sharesDisk(c.a, c.b), c.shares)
             << major(c.a) << ":" << minor(c.a) << " vs " << major(c.b) << ":" << minor(c.b);
 }
+
+TEST(BlockTopology, LoopDevicesNameTheirBackingFileFromAnyPartition) {
+    CTempDir sys;
+    const std::string root = sys.path();
+    const std::string loop = addDevice(root, "virtual/block/loop3", 7, 3);
+    addDevice(root, "virtual/block/loop3/loop3p1", 259, 0, true);
+    fs::create_directories(loop + "/loop");
+    std::ofstream(loop + "/loop/backing_file") << "/srv/card image.img\n";
+    addDevice(root, "virtual/block/loop4", 7, 4); // not bound: no loop folder
+
+    CBlockTopology topology(root);
+    const tagDeviceLayers layers = topology.layersUnder(makedev(259, 0));
+    EXPECT_EQ(layers.disks, std::set<dev_t>{makedev(7, 3)});
+    EXPECT_EQ(layers.loopFiles, std::set<std::string>{"/srv/card image.img"});
+    EXPECT_TRUE(topology.layersUnder(makedev(7, 4)).loopFiles.empty());
+}

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -252,4 +253,26 @@ TEST(RecoveryWriterFailures, ReadOnlyFolderIsReported) {
     };
     EXPECT_EQ(inChild(writeAsUser), 0);
     EXPECT_TRUE(namesIn(out.path()).empty());
+}
+
+TEST(RecoveryWriter, FilesGoIntoTheFolderCheckedNotWhereItsPathLeadsLater) {
+    CTempDir dir;
+    fs::create_directory(dir.file("checked"));
+    fs::create_directory(dir.file("elsewhere"));
+    const int folderFd = ::open(dir.file("checked").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folderFd, 0);
+    CMemoryVolumeAccess volume(100, 1);
+    volume.put(10, miniJpeg(2));
+    CRecordingFrontEnd ui(dir.file("checked"));
+    CScanner scanner(&volume);
+    scanner.setOutputDescriptor(folderFd);
+    scanner.sweep(&ui);
+    // During the sweep the folder's path is swapped for a link elsewhere.
+    fs::rename(dir.file("checked"), dir.file("moved"));
+    fs::create_directory_symlink(dir.file("elsewhere"), dir.file("checked"));
+    scanner.recoverAll();
+    EXPECT_EQ(namesIn(dir.file("moved")), std::vector<std::string>{"1992.jpg"});
+    EXPECT_TRUE(fs::is_empty(dir.file("elsewhere")));
+    EXPECT_GE(::fcntl(folderFd, F_GETFD), 0) << "the caller's descriptor stays open";
+    ::close(folderFd);
 }
