@@ -19,6 +19,8 @@ packages=(
     xvfb xauth fonts-noto-cjk dbus-daemon
     # benchmarks (bench/): arithmetic and peak memory
     bc time
+    # manual pages, desktop metadata checks, and the Debian packages with their checks
+    scdoc desktop-file-utils appstream dpkg-dev file lintian
 )
 
 missing=()

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # tools/test.sh [--no-sanitizers]
 # Installs what is missing, builds everything and runs the whole test suite;
-# then builds the suite again with AddressSanitizer and
+# makes the Debian packages from that build and checks them (lintian, an
+# install into a fresh root, a scan with the installed program); then builds
+# the suite again with AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs it once more (skipped with
 # --no-sanitizers).
 set -euo pipefail
@@ -12,8 +14,13 @@ sanitizers=1
 "$root/tools/install-deps.sh"
 
 echo "== build and test ($root/build)"
-BUILD_DIR=$root/build "$root/tools/build.sh"
+# Configured for /usr, as the packages install, so packaging reuses this build.
+BUILD_DIR=$root/build "$root/tools/build.sh" -DCMAKE_INSTALL_PREFIX=/usr
 ctest --test-dir "$root/build" --output-on-failure -j "$(nproc)"
+
+echo "== Debian packages ($root/build/packages)"
+"$root/tools/package.sh" "$root/build"
+"$root/tools/check-packages.sh" "$root/build"
 
 if [ "$sanitizers" = 1 ]; then
     echo "== build and test with AddressSanitizer and UndefinedBehaviorSanitizer ($root/build-asan)"

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# tools/package.sh [BUILD_DIR]
+# Makes the Debian packages vallora-recover_*.deb and vallora_*.deb in
+# BUILD_DIR/packages (BUILD_DIR defaults to build). The build is configured
+# to install under /usr, as a package must; an existing build directory is
+# reused with its other settings.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+
+"$root/tools/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+ninja -C "$build" -j "$(nproc)"
+rm -rf "$build/packages"
+(cd "$build" && cpack -G DEB -B "$build/packages" --config "$build/CPackConfig.cmake" >/dev/null)
+rm -rf "$build/packages/_CPack_Packages"
+ls "$build/packages"/*.deb
