@@ -32,9 +32,9 @@ expect() {
 }
 
 p=vallora-recover
-expect "--fs" $p --f
+expect "--fs" $p --fs
 expect "--quiet" $p -q $work/card.img --qu
-expect "--sector-size" $p --s
+expect "--sector-size" $p --sec
 expect "fat32" $p --fs f
 expect "--fs=auto" $p --fs=au
 expect "--sector-size=1024" $p --sector-size=10
