@@ -38,20 +38,33 @@ the run time are printed on standard output; files that could not be written
 are listed on standard error with the reason.
 
 Ctrl-C stops the sweep and writes the images found so far (when nothing was
-found yet it abandons the scan); a second Ctrl-C abandons without writing.
+found yet it abandons the scan); a second Ctrl-C abandons: the file being
+written is removed and nothing more is written; a third ends the program at
+once. SIGTERM and SIGHUP count as Ctrl-C. A closed standard output does not
+stop a recovery.
+
+No file in OUTPUT_DIR is ever replaced: when N.jpg exists with other bytes
+the image is saved as N_1.jpg (N_2.jpg...); when it holds the same bytes it
+is not written again. The summary says how many.
+
+A source whose every read fails over 64 MiB (a dead card, a failing
+reader) ends the sweep early as lost: what was found is written, and the
+unreadable sector ranges are listed. A read error is printed once for each
+run of failing reads.
 
 Devices need root rights (sudo); image files need only read access.
 
-Exit status:
-  0  swept to the end and every image written
-  1  swept to the end, but some images could not be written
+Exit status (the first that applies, from the top):
+  6  abandoned (Ctrl-C twice, or once with nothing found yet): the file
+     being written was removed and nothing more was written
   2  bad command line
-  3  the source cannot be opened or read as a volume, or it went away
-     during the sweep (what was found before is written where it can be)
   4  the output folder is refused (missing, not a folder, not writable,
      on the disk being scanned, or on storage that cannot be determined)
-  5  stopped with Ctrl-C; the images found so far were written
-  6  abandoned with Ctrl-C; nothing was written
+  3  the source cannot be opened or read as a volume, or it went away or
+     died during the sweep (what was found before is written where it can be)
+  1  some image found was not written (stopped or not)
+  5  stopped with Ctrl-C; every image found so far was written
+  0  swept to the end and every image written
 )";
 }
 

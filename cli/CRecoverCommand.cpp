@@ -39,6 +39,22 @@ void handFilesToSudoUser(CScanner& scanner) {
     scanner.setOutputOwner(uid_t(uid), gid_t(gid));
 }
 
+// The unreadable sector ranges, a few on one line.
+void reportUnreadableRanges(const CScanner& scanner) {
+    constexpr size_t kShown = 8;
+    const auto& ranges = scanner.unreadableRanges();
+    if (ranges.empty())
+        return;
+    std::string line = "vallora-recover: unreadable sectors:";
+    for (size_t i = 0; i < ranges.size() && i < kShown; ++i)
+        line += (i ? ", " : " ") + std::to_string(ranges[i].first) +
+                (ranges[i].second != ranges[i].first ? "-" + std::to_string(ranges[i].second)
+                                                     : std::string());
+    if (ranges.size() > kShown)
+        line += " and " + std::to_string(ranges.size() - kShown) + " more ranges";
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 } // namespace
 
 int CRecoverCommand::run(int argc, char** argv) {
@@ -107,7 +123,14 @@ int CRecoverCommand::run(int argc, char** argv) {
     if (scanner.unreadableSectors() > 0)
         std::fprintf(stderr, "vallora-recover: %llu sectors could not be read and were skipped\n",
                      (unsigned long long)scanner.unreadableSectors());
-    if (scanner.sourceLost())
+    reportUnreadableRanges(scanner);
+    if (scanner.sourceDead())
+        std::fprintf(stderr,
+                     "vallora-recover: every read of %s failed over %llu MiB (a dead card or a "
+                     "failing reader?); the sweep ended early\n",
+                     options.source.c_str(),
+                     (unsigned long long)(CScanner::kDeadStretchBytes >> 20));
+    else if (scanner.sourceLost())
         std::fprintf(stderr,
                      "vallora-recover: %s went away during the sweep (unplugged?); the "
                      "sweep ended early\n",
@@ -116,15 +139,34 @@ int CRecoverCommand::run(int argc, char** argv) {
         std::fprintf(stderr, "Scan abandoned: nothing was written.\n");
         return kExitAbandoned;
     }
+    if (scanner.abandonedWhileWriting()) {
+        std::fprintf(stderr,
+                     "Scan abandoned while writing: %u of %u images were written into %s; the "
+                     "file in progress, if any, was removed.\n",
+                     scanner.filesWritten(), scanner.filesFound(), options.outputDir.c_str());
+        return kExitAbandoned;
+    }
+    for (const auto& file : scanner.renamedFiles())
+        std::fprintf(stderr, "vallora-recover: %s/%s was taken by another file; saved as %s\n",
+                     options.outputDir.c_str(), file.fileName.c_str(), file.savedName.c_str());
     const size_t failed = scanner.writeFailures().size();
     std::fprintf(stderr, "Recovered %u of %u images into %s", scanner.filesWritten(),
                  scanner.filesFound(), options.outputDir.c_str());
+    if (!scanner.renamedFiles().empty())
+        std::fprintf(stderr, "; %zu under a new name (no file is replaced)",
+                     scanner.renamedFiles().size());
+    if (scanner.identicalFiles() > 0)
+        std::fprintf(stderr, "; %u were there already with the same bytes and not written again",
+                     scanner.identicalFiles());
     if (failed)
         std::fprintf(stderr, "; %zu could not be written (listed above)", failed);
     std::fprintf(stderr, ".\n");
     if (scanner.sourceLost())
         return kExitSourceError;
+    // Any found image missing from the folder is a failure, stopped or not.
+    if (failed || scanner.filesWritten() < scanner.filesFound())
+        return kExitWriteFailures;
     if (outcome == CScanner::Outcome::Stopped)
         return kExitStopped;
-    return failed ? kExitWriteFailures : kExitCompleted;
+    return kExitCompleted;
 }

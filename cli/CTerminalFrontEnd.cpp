@@ -1,5 +1,7 @@
 #include "cli/CTerminalFrontEnd.h"
 
+#include "cli/CExitStatus.h"
+#include "scan/CRecoveredFile.h"
 #include "scan/CScanner.h"
 
 #include <csignal>
@@ -23,7 +25,8 @@ void CTerminalFrontEnd::interrupt() {
         "\nvallora-recover: stopping the sweep; the images found so far will be written "
         "(Ctrl-C again abandons)\n";
     static const char abandoning[] = "\nvallora-recover: abandoning the scan; nothing more is "
-                                     "written\n";
+                                     "written (Ctrl-C again ends at once)\n";
+    static const char ending[] = "\nvallora-recover: ending at once\n";
     const int now = stopFlag.load();
     if (now == CScanFrontEnd::kRunning && foundFlag.load() > 0) {
         stopFlag.store(CScanFrontEnd::kStopAndWrite);
@@ -33,6 +36,14 @@ void CTerminalFrontEnd::interrupt() {
         stopFlag.store(CScanFrontEnd::kAbandon);
         ssize_t ignored = ::write(STDERR_FILENO, abandoning, sizeof abandoning - 1);
         (void)ignored;
+    } else {
+        // Abandoning waits for the read in progress, which a failing device
+        // may hold for minutes: a third request ends the program now,
+        // leaving no half-written file behind.
+        CRecoveredFile::removeInProgress();
+        ssize_t ignored = ::write(STDERR_FILENO, ending, sizeof ending - 1);
+        (void)ignored;
+        ::_exit(kExitAbandoned);
     }
 }
 
@@ -62,8 +73,13 @@ void CTerminalFrontEnd::installInterruptHandler() {
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    // A terminal closed (SIGHUP) or a polite kill (SIGTERM) is a Ctrl-C:
+    // what was found is written.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(sig, &action, nullptr);
+    // A closed standard output (a pipe to a pager that quit) must not kill a
+    // recovery: writes to it fail and are let go.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 void CTerminalFrontEnd::showLabelText(int controlId, const std::string& text) {

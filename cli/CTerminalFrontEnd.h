@@ -16,8 +16,10 @@ public:
     CTerminalFrontEnd(std::string outputDir, uint32_t clusterSize, uint32_t sectorSize,
                       bool showProgress);
 
-    // Ctrl-C: the first stops the sweep and writes what was found (abandons
-    // when nothing was found yet), the second abandons.
+    // Ctrl-C, SIGTERM and SIGHUP: the first stops the sweep and writes what
+    // was found (abandons when nothing was found yet), the second abandons
+    // (the file being written is removed), the third ends the program at
+    // once. SIGPIPE is ignored.
     static void installInterruptHandler();
     // What one Ctrl-C does; the signal handler calls it.
     static void interrupt();

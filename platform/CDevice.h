@@ -31,6 +31,19 @@ public:
     // True for the errors of a device that is no longer there.
     static bool isLossError(int error);
 
+    // Runs of failing reads: a failure is reported once per run of
+    // consecutive failures with the same error, not once per read.
+    // noteReadFailure returns true when this failure starts a new run.
+    bool noteReadFailure(int error) {
+        const bool starts = !failing || error != failingError;
+        failing = true;
+        failingError = error;
+        return starts;
+    }
+    void noteReadSuccess() { failing = false; }
+
 private:
     bool lost = false;
+    bool failing = false;
+    int failingError = 0;
 };

@@ -25,9 +25,24 @@ bool CFileDevice::isValidSectorSize(uint32_t size) {
 }
 
 std::shared_ptr<CFileDevice> CFileDevice::open(const std::string& path, uint32_t imageSectorSize) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    // Opened without blocking, so a FIFO (or a device that waits for a
+    // peer) cannot hang the open; the type is checked before any read, and
+    // reads then block as usual.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         throw CDeviceOpenError(describe(path, errno), errno);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && !S_ISBLK(st.st_mode) && !S_ISREG(st.st_mode) &&
+        !S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw CDeviceOpenError(path + ": not a block device or a disk image file", ENODEV);
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw CDeviceOpenError(describe(path, error), error);
+    }
     return adopt(fd, path, imageSectorSize);
 }
 

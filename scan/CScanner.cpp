@@ -53,7 +53,12 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
     std::printf("The run time is:%us!\n", seconds);
     std::fflush(stdout);
 
-    const std::string summary = format("用时%d秒,成功恢复%u个文件", int(seconds), fileCount);
+    std::string summary = format("用时%d秒,成功恢复%u个文件", int(seconds), fileCount);
+    // No file is replaced: the summary says when names were taken.
+    if (!renamed.empty())
+        summary += format(",其中%u个因同名文件已存在而另存新名", unsigned(renamed.size()));
+    if (identicalCount > 0)
+        summary += format(",%u个已存在相同文件,未重复写入", identicalCount);
     // Only a sweep that reached the end of the volume is complete.
     const bool untouched = scanDialog->stopRequest() == CScanFrontEnd::kRunning && !lostSource;
     scanDialog->showSummary(summary, untouched ? "扫描完成" : "扫描终止");
@@ -125,6 +130,7 @@ void CScanner::reportProgress(uint32_t cluster) {
 void CScanner::readAndTestRun(uint32_t first, uint32_t last) {
     const uint32_t sectors = (last - first + 1) * sectorsPerCluster;
     const bool ok = access->readClusters(first, last, buffer);
+    noteRead(ok);
     const bool continues = first - previousRunLast == 1;
     previousRunLast = last;
     // An image is only followed through consecutive sectors.
@@ -137,7 +143,7 @@ void CScanner::readAndTestRun(uint32_t first, uint32_t last) {
     // What the buffer holds is not this run: none of it is tested. The
     // readable parts of the run are read again, piece by piece.
     failedReads = 1;
-    lostSource = access->isSourceLost();
+    lostSource = lostSource || access->isSourceLost();
     salvage(first, first, last);
 }
 
@@ -154,20 +160,46 @@ void CScanner::salvage(uint32_t runFirst, uint32_t a, uint32_t b) {
             continue;
         }
         unsigned char* at = buffer + size_t(half[0] - runFirst) * clusterSize;
-        if (access->readClusters(half[0], half[1], at)) {
+        const bool ok = access->readClusters(half[0], half[1], at);
+        noteRead(ok);
+        if (ok) {
             feedSectors(access->clusterToSector(half[0]),
                         (half[1] - half[0] + 1) * sectorsPerCluster, at);
         } else {
             ++failedReads;
-            lostSource = access->isSourceLost();
+            lostSource = lostSource || access->isSourceLost();
             salvage(runFirst, half[0], half[1]);
         }
     }
 }
 
 void CScanner::markUnreadable(uint32_t a, uint32_t b) {
-    unreadable += uint64_t(b - a + 1) * sectorsPerCluster;
+    const uint64_t sectors = uint64_t(b - a + 1) * sectorsPerCluster;
+    unreadable += sectors;
+    const uint32_t first = access->clusterToSector(a);
+    const uint32_t last = uint32_t(access->clusterToSector(b) + uint64_t(sectorsPerCluster) - 1);
+    if (!unreadableSpans.empty() && uint64_t(unreadableSpans.back().second) + 1 == first)
+        unreadableSpans.back().second = last;
+    else
+        unreadableSpans.push_back({first, last});
+    failedStretchBytes += sectors * sectorSize;
+    if (failedStretchBytes >= kDeadStretchBytes) {
+        deadSource = true;
+        lostSource = true;
+    }
     breakStream();
+}
+
+void CScanner::noteRead(bool ok) {
+    if (ok) {
+        failedStretchBytes = 0;
+        failedStretchReads = 0;
+        return;
+    }
+    if (++failedStretchReads >= kDeadStretchReads) {
+        deadSource = true;
+        lostSource = true;
+    }
 }
 
 void CScanner::feedSectors(uint32_t firstSector, uint32_t count, unsigned char* data) {

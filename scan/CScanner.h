@@ -18,6 +18,12 @@ struct tagWriteFailure {
     std::string reason;
 };
 
+// A recovered file whose name was taken by another file in the folder.
+struct tagRenamedFile {
+    std::string fileName;  // "N.jpg"
+    std::string savedName; // "N_1.jpg"
+};
+
 // Sweeps the free clusters of one volume, hands every sector to the JPEG
 // recogniser, then writes every found image into the output folder.
 class CScanner {
@@ -27,6 +33,11 @@ public:
     // Failed reads spent on one run while narrowing down its unreadable
     // clusters; a damaged card may take seconds for each.
     static constexpr uint32_t kMaxFailedReadsPerRun = 64;
+    // A source whose every read fails over this long a stretch (bytes, or
+    // reads) is dead (a dead card, a failing reader): the sweep ends as if
+    // it had gone away, instead of retrying for hours.
+    static constexpr uint64_t kDeadStretchBytes = uint64_t(64) << 20;
+    static constexpr uint32_t kDeadStretchReads = 1000;
 
     // How run ended.
     enum class Outcome {
@@ -48,11 +59,26 @@ public:
     uint32_t filesWritten() const { return writtenCount; }
     uint32_t filesFound() const { return foundTotal; }
     const std::vector<tagWriteFailure>& writeFailures() const { return failures; }
+    // Files saved under a suffixed name because their own was taken (no
+    // file is ever replaced), and files not written again because the
+    // folder held the same bytes under their name already; both count as
+    // written.
+    const std::vector<tagRenamedFile>& renamedFiles() const { return renamed; }
+    uint32_t identicalFiles() const { return identicalCount; }
+    // True when an abandon request stopped the writing before every found
+    // file was written (the file in progress is removed).
+    bool abandonedWhileWriting() const { return writingAbandoned; }
     // Sectors of free clusters that could not be read during the sweep.
     uint64_t unreadableSectors() const { return unreadable; }
     uint32_t elapsedSeconds() const { return seconds; }
-    // True when the sweep ended early because the source went away.
+    // True when the sweep ended early because the source went away, or
+    // failed every read over a long stretch (sourceDead).
     bool sourceLost() const { return lostSource; }
+    bool sourceDead() const { return deadSource; }
+    // The unreadable sector ranges, first and last inclusive, in order.
+    const std::vector<std::pair<uint32_t, uint32_t>>& unreadableRanges() const {
+        return unreadableSpans;
+    }
 
     CCandidateTracker& candidateTracker() { return *tracker; }
     // Recovered files are handed to this user and group (a program started
@@ -86,6 +112,9 @@ private:
     // failed as a whole, in halves, so the readable ones are still swept.
     void salvage(uint32_t runFirst, uint32_t a, uint32_t b);
     void markUnreadable(uint32_t a, uint32_t b);
+    // Counts one read of the sweep; a long enough stretch of failures ends
+    // the sweep as a lost source.
+    void noteRead(bool ok);
 
     // The sector stream fed to the tracker. The last sector of every run is
     // held back until the next run shows whether it continues directly, so
@@ -123,9 +152,16 @@ private:
     uint64_t unreadable = 0;
     uint32_t failedReads = 0; // in the current run
     bool lostSource = false;
+    bool deadSource = false;
+    uint64_t failedStretchBytes = 0;
+    uint32_t failedStretchReads = 0;
+    std::vector<std::pair<uint32_t, uint32_t>> unreadableSpans;
     bool handOver = false;
     int outputFd = -1;
     uid_t ownerUser = 0;
     gid_t ownerGroup = 0;
     std::vector<tagWriteFailure> failures;
+    std::vector<tagRenamedFile> renamed;
+    uint32_t identicalCount = 0;
+    bool writingAbandoned = false;
 };

@@ -1,5 +1,6 @@
 // The recovery writer: after the sweep every found image is read again from
 // the volume and written into the output folder as "<first sector + 1982>.jpg".
+#include "scan/CRecoveredFile.h"
 #include "scan/CScanFrontEnd.h"
 #include "scan/CScanner.h"
 #include "volume/CVolumeAccess.h"
@@ -12,35 +13,14 @@
 #include <string>
 #include <unistd.h>
 
-namespace {
-
-// Writes all of length bytes; false with errno set on failure.
-bool writeAll(int fd, const unsigned char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        data += n;
-        length -= size_t(n);
-    }
-    return true;
-}
-
-} // namespace
-
 void CScanner::recoverAll() {
     showText(CScanFrontEnd::kTotalLabel, "搜索完成,文件恢复中...");
     const uint32_t total = uint32_t(tracker->foundFiles.size());
     uint32_t handled = 0;
     uint32_t percentSum = 0;
     writtenCount = 0;
+    renamed.clear();
+    identicalCount = 0;
 
     // A file-size limit must fail the write, not kill the program before it
     // can tell which files were not written.
@@ -77,6 +57,8 @@ void CScanner::recoverAll() {
         std::snprintf(text, sizeof text, "%d%%", int(percentSum / total));
         showText(CScanFrontEnd::kPercentLabel, text);
     }
+    if (scanDialog->stopRequest() == CScanFrontEnd::kAbandon && handled < total)
+        writingAbandoned = true;
     if (folderFd >= 0 && folderFd != outputFd)
         ::close(folderFd);
     fileCount = writtenCount;
@@ -85,35 +67,26 @@ void CScanner::recoverAll() {
 
 bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
     const std::string name = std::to_string(file->startSector + 1982) + ".jpg";
-    // The image is written under a hidden name and renamed when complete,
-    // so a file that fails half way never looks like a recovered photo. No
-    // link planted in the folder is followed: O_NOFOLLOW | O_EXCL creates a
-    // new file, and the rename replaces the name, never what it points at.
-    const std::string partial = "." + name + ".partial";
-    auto fail = [&](const std::string& reason, int fd) {
-        if (fd >= 0)
-            ::close(fd);
-        ::unlinkat(folderFd, partial.c_str(), 0);
+    CRecoveredFile out(folderFd, name);
+    std::string error;
+    auto fail = [&](const std::string& reason) {
+        out.discard();
         failures.push_back({name, reason});
         return false;
     };
-
-    const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::openat(folderFd, partial.c_str(), flags, 0644);
-    if (fd < 0 && errno == EEXIST) {
-        // Left over from an interrupted run.
-        ::unlinkat(folderFd, partial.c_str(), 0);
-        fd = ::openat(folderFd, partial.c_str(), flags, 0644);
-    }
-    if (fd < 0) {
-        const int error = errno;
-        failures.push_back({name, std::string("cannot create: ") + std::strerror(error)});
-        return false;
-    }
-    if (handOver && ::fchown(fd, ownerUser, ownerGroup) != 0)
-        return fail(std::string("cannot hand the file to its owner: ") + std::strerror(errno), fd);
+    if (!out.open(error))
+        return fail(error);
+    if (handOver && !out.handTo(ownerUser, ownerGroup, error))
+        return fail(error);
 
     for (;;) {
+        // Abandon stops the file being written, however long it is; what
+        // was written of it goes.
+        if (scanDialog && scanDialog->stopRequest() == CScanFrontEnd::kAbandon) {
+            out.discard();
+            writingAbandoned = true;
+            return false;
+        }
         const uint32_t first = file->startSector;
         uint32_t last = first + (kBufferSectors - 1);
         size_t length = size_t(sectorSize) * kBufferSectors;
@@ -124,17 +97,20 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
         }
         if (!access->readSectors(first, last, buffer))
             return fail("cannot read sectors " + std::to_string(first) + " to " +
-                            std::to_string(last) + " from the source",
-                        fd);
-        if (!writeAll(fd, buffer, length))
-            return fail(std::string("cannot write: ") + std::strerror(errno), fd);
+                        std::to_string(last) + " from the source");
+        if (!out.write(buffer, length, error))
+            return fail(error);
         file->startSector = last + 1;
         if (final)
             break;
     }
-    if (::close(fd) != 0)
-        return fail(std::string("cannot write: ") + std::strerror(errno), -1);
-    if (::renameat(folderFd, partial.c_str(), folderFd, name.c_str()) != 0)
-        return fail(std::string("cannot create: ") + std::strerror(errno), -1);
+    CRecoveredFile::Placement placement;
+    std::string finalName;
+    if (!out.place(placement, finalName, error))
+        return fail(error);
+    if (placement == CRecoveredFile::Placement::Renamed)
+        renamed.push_back({name, finalName});
+    else if (placement == CRecoveredFile::Placement::Identical)
+        ++identicalCount;
     return true;
 }

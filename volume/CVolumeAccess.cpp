@@ -26,7 +26,9 @@ bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t le
     if (!device.readAt(offset, buffer, length, got, error)) {
         if (CDevice::isLossError(error))
             device.markLost();
-        std::printf("Error reading from the device, Code: 0x%X\n", static_cast<unsigned>(error));
+        if (device.noteReadFailure(error))
+            std::printf("Error reading from the device, Code: 0x%X\n",
+                        static_cast<unsigned>(error));
         return false;
     }
     if (got < length) {
@@ -35,10 +37,12 @@ bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t le
             // the device has shrunk to nothing under us.
             if (got == 0)
                 device.markLost();
-            std::printf("Error reading from the device, Code: 0x%X\n", unsigned(ENXIO));
+            if (device.noteReadFailure(ENXIO))
+                std::printf("Error reading from the device, Code: 0x%X\n", unsigned(ENXIO));
             return false;
         }
         std::memset(static_cast<unsigned char*>(buffer) + got, 0, length - got);
     }
+    device.noteReadSuccess();
     return true;
 }

@@ -11,6 +11,7 @@ TEST(TerminalFrontEnd, InterruptsMoveTheStopRequestForwardOnly) {
     EXPECT_EQ(ui.stopRequest(), CScanFrontEnd::kStopAndWrite);
     CTerminalFrontEnd::interrupt();
     EXPECT_EQ(ui.stopRequest(), CScanFrontEnd::kAbandon);
-    CTerminalFrontEnd::interrupt();
+    // The third is not ignored: it ends the program at once, as abandoned.
+    EXPECT_EXIT(CTerminalFrontEnd::interrupt(), testing::ExitedWithCode(6), "ending at once");
     EXPECT_EQ(ui.stopRequest(), CScanFrontEnd::kAbandon);
 }

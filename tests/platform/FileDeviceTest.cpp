@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 TEST(FileDevice, ImageFileTakesTheGivenSectorSize) {
@@ -30,4 +33,25 @@ TEST(FileDevice, RefusesADescriptorOpenForWriting) {
         EXPECT_NE(std::string(e.what()).find("read-only"), std::string::npos);
     }
     EXPECT_EQ(::fcntl(fd, F_GETFD), -1) << "the refused descriptor is closed";
+}
+
+TEST(FileDevice, FifoIsRefusedWithoutWaitingForAWriter) {
+    CTempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    // In a child with an alarm: an open that waits for a writer would hang.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(10);
+        try {
+            CFileDevice::open(dir.file("pipe"));
+        } catch (const CDeviceOpenError& e) {
+            _exit(std::string(e.what()).find("not a block device") != std::string::npos ? 0 : 2);
+        }
+        _exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the open hung until the alarm";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

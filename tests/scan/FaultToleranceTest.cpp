@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -114,4 +115,44 @@ TEST(FaultTolerance, VanishedSourceEndsTheSweepAtOnceAndWritesNothingFalse) {
     EXPECT_NE(scanner.writeFailures()[0].reason.find("cannot read"), std::string::npos);
     EXPECT_TRUE(fs::is_empty(sweep.dir.file("out")));
     EXPECT_EQ(ui.summaries[0].second, "扫描终止");
+}
+
+// A dead card fails every read: the sweep ends as a lost source after a
+// long failing stretch instead of trying every sector for hours, what was
+// found before is written, the failing ranges are kept, and the read error
+// is printed once for the whole run of failures.
+TEST(FaultTolerance, DeadSourceEndsTheSweepAsLostAfterALongFailingStretch) {
+    constexpr uint32_t kCardSectors = 600000; // 293 MiB, sparse
+    CTempDir dir;
+    const auto photo = CJpegMaker::make(CJpegMaker::Kind::Exif, 160, 120, 7);
+    std::vector<unsigned char> head(10 * 512 + photo.size(), 0);
+    std::copy(photo.begin(), photo.end(), head.begin() + 10 * 512);
+    CTempDir::writeFile(dir.file("card.img"), head);
+    ASSERT_EQ(::truncate(dir.file("card.img").c_str(), off_t(kCardSectors) * 512), 0);
+    auto device = std::make_shared<CFaultyDevice>(CFileDevice::open(dir.file("card.img")));
+    device->badRanges = {{uint64_t(40001) * 512, uint64_t(kCardSectors) * 512}};
+    fs::create_directory(dir.file("out"));
+    CRawVolumeAccess raw(device);
+    CRecordingFrontEnd ui(dir.file("out"));
+    CScanner scanner(&raw);
+    testing::internal::CaptureStdout();
+    scanner.run(&ui);
+    const std::string printed = testing::internal::GetCapturedStdout();
+
+    EXPECT_TRUE(scanner.sourceDead());
+    EXPECT_TRUE(scanner.sourceLost());
+    EXPECT_EQ(ui.summaries.at(0).second, "扫描终止");
+    EXPECT_EQ(CTempDir::readFile(dir.file("out/1992.jpg")), photo);
+    // Stopped after about 64 MiB of failures, not at the end of the card.
+    const uint64_t deadSectors = CScanner::kDeadStretchBytes / 512;
+    EXPECT_GE(scanner.unreadableSectors(), deadSectors);
+    EXPECT_LT(scanner.unreadableSectors(), deadSectors + CScanner::kBufferSectors);
+    EXPECT_LT(device->reads, 400) << "the sweep kept retrying a dead card";
+    ASSERT_EQ(scanner.unreadableRanges().size(), 1u);
+    EXPECT_EQ(scanner.unreadableRanges()[0].first, 40001u);
+    size_t lines = 0;
+    for (size_t at = printed.find("Error reading from the device"); at != std::string::npos;
+         at = printed.find("Error reading from the device", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 1u) << printed;
 }

@@ -276,3 +276,27 @@ TEST(RecoveryWriter, FilesGoIntoTheFolderCheckedNotWhereItsPathLeadsLater) {
     EXPECT_GE(::fcntl(folderFd, F_GETFD), 0) << "the caller's descriptor stays open";
     ::close(folderFd);
 }
+
+TEST(RecoveryWriter, AbandonStopsTheFileBeingWrittenAndLeavesNothingOfIt) {
+    CTempDir out;
+    constexpr uint32_t kLong = 100000; // three pieces
+    CMemoryVolumeAccess volume(kLong + 40, 1);
+    volume.put(5, miniJpeg(2));
+    volume.put(20, miniJpeg(kLong));
+    CRecordingFrontEnd ui(out.path());
+    CScanner scanner(&volume);
+    scanner.sweep(&ui);
+    // Abandon while the long file's second piece is read.
+    volume.onSectorRead = [&](uint32_t first, uint32_t) {
+        if (first == 20 + CScanner::kBufferSectors)
+            ui.stop = CScanFrontEnd::kAbandon;
+    };
+    scanner.recoverAll();
+    EXPECT_EQ(namesIn(out.path()), std::vector<std::string>{"1987.jpg"})
+        << "the abandoned file, or a hidden part of it, was left";
+    EXPECT_TRUE(scanner.abandonedWhileWriting());
+    EXPECT_EQ(scanner.filesWritten(), 1u);
+    EXPECT_TRUE(scanner.writeFailures().empty());
+    // The third piece was never read.
+    EXPECT_EQ(volume.sectorReads.back().first, 20 + CScanner::kBufferSectors);
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <sys/types.h>
+
+// One recovered file on its way into the output folder. It is written
+// unnamed (O_TMPFILE) where the file system allows, else under a hidden
+// ".N.jpg.partial" name, and only given its name once complete, so a file
+// that fails half way never looks like a recovered photo; whatever is not
+// placed is removed when the object goes. Placing never replaces a file: a
+// clashing name gets a suffix ("N_1.jpg", "N_2.jpg"...), and a file already
+// there with the same bytes is left alone and this one dropped. A link
+// planted under either name is removed, never followed; a folder holding
+// the name fails the file.
+class CRecoveredFile {
+public:
+    enum class Placement {
+        New,       // under its own name
+        Renamed,   // its name was taken by another file: under a suffixed name
+        Identical, // a file with the same bytes already holds the name
+    };
+
+    // Names the file; nothing is created until open.
+    CRecoveredFile(int folderFd, std::string name);
+    ~CRecoveredFile();
+    CRecoveredFile(const CRecoveredFile&) = delete;
+    CRecoveredFile& operator=(const CRecoveredFile&) = delete;
+
+    // Each returns false with a one-line reason on failure.
+    bool open(std::string& error);
+    bool handTo(uid_t user, gid_t group, std::string& error);
+    bool write(const unsigned char* data, size_t length, std::string& error);
+    // Flushes, closes and names the file; finalName receives the name given.
+    bool place(Placement& placement, std::string& finalName, std::string& error);
+    // Removes what was written so far.
+    void discard();
+
+    // For a signal handler ending the program at once: removes the hidden
+    // file being written, if any. Async-signal-safe.
+    static void removeInProgress();
+
+private:
+    bool link(const std::string& target, int& error);
+    bool sameBytesAs(const std::string& existing);
+    static bool isSymlink(int folderFd, const std::string& name);
+
+    int folder;
+    std::string name;
+    std::string partial; // the hidden name, "" while unnamed
+    int fd = -1;
+    off_t length = 0;
+};
