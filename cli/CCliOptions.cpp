@@ -54,17 +54,18 @@ run of failing reads.
 
 Devices need root rights (sudo); image files need only read access.
 
-Exit status (the first that applies, from the top):
-  6  abandoned (Ctrl-C twice, or once with nothing found yet): the file
-     being written was removed and nothing more was written
+Exit status:
+  0  swept to the end and every image written
+  1  some image found was not written (stopped or not)
   2  bad command line
-  4  the output folder is refused (missing, not a folder, not writable,
-     on the disk being scanned, or on storage that cannot be determined)
   3  the source cannot be opened or read as a volume, or it went away or
      died during the sweep (what was found before is written where it can be)
-  1  some image found was not written (stopped or not)
+  4  the output folder is refused (missing, not a folder, not writable,
+     on the disk being scanned, or on storage that cannot be determined)
   5  stopped with Ctrl-C; every image found so far was written
-  0  swept to the end and every image written
+  6  abandoned (Ctrl-C twice, or once with nothing found yet): the file
+     being written was removed and nothing more was written
+When several apply, 6 comes first, then 3, then 1, then 5.
 )";
 }
 
