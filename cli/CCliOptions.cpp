@@ -21,10 +21,11 @@ Options:
   --sector-size N   bytes per sector of an image file (512 to 65536, a power
                     of two; default 512). A block device reports its own.
   --fs TYPE         how to sweep: auto (default) follows the file system
-                    found on SOURCE: FAT32 and NTFS sweep only their free
-                    clusters, anything else is swept whole; raw sweeps every
-                    sector (useful when a card was reformatted); fat32 and
-                    ntfs read SOURCE as that file system.
+                    found on SOURCE: FAT12/16, FAT32, exFAT, NTFS and
+                    ext2/3/4 sweep only their free clusters, anything else
+                    is swept whole; raw sweeps every sector (useful when a
+                    card was reformatted); fat (FAT12/16), fat32, exfat,
+                    ntfs and ext (ext2/3/4) read SOURCE as that file system.
   --force-output    write into OUTPUT_DIR even when the disks under it
                     cannot be determined (a FUSE or other file system that
                     names no device); a warning is printed. A folder known
@@ -117,7 +118,8 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             if (!optionValue(arg, "--fs", argc, argv, i, value, error))
                 return false;
             if (!CVolumeOpener::parseChoice(value, fileSystem)) {
-                error = "invalid file system '" + value + "': use auto, raw, fat32 or ntfs";
+                error = "invalid file system '" + value +
+                        "': use auto, raw, fat, fat32, exfat, ntfs or ext";
                 return false;
             }
         } else if (takesValue(arg, "--sector-size")) {

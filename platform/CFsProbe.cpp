@@ -7,8 +7,11 @@
 std::string CFsProbe::volumeName(const std::string& type, const std::string& version) {
     if (type == "ntfs")
         return "NTFS";
-    if (type == "vfat" && version == "FAT32")
-        return "FAT32";
+    if (type == "vfat" || type == "msdos") {
+        for (const char* fat : {"FAT12", "FAT16", "FAT32"})
+            if (version == fat)
+                return fat;
+    }
     return type;
 }
 

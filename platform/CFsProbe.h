@@ -3,10 +3,10 @@
 #include <string>
 
 // Names the file system on a block device or disk image with libblkid, the
-// way the program chooses a volume access by it: "NTFS" for NTFS, "FAT32"
-// for a FAT32 volume, the probe's own name for anything else it recognises
-// ("ext4", "vfat" for FAT12/16, "exfat", ...), and "" when it recognises
-// nothing, cannot decide or cannot read the source.
+// way the program chooses a volume access by it: "NTFS" for NTFS, "FAT12",
+// "FAT16" or "FAT32" for a FAT volume, the probe's own name for anything
+// else it recognises ("exfat", "ext2", "ext3", "ext4", ...), and "" when it
+// recognises nothing, cannot decide or cannot read the source.
 class CFsProbe {
 public:
     static std::string probePath(const std::string& path);

@@ -38,6 +38,7 @@ public:
     // (NTFS version and geometry); set by whoever built the access.
     void setDescription(std::string text) { description_ = std::move(text); }
     const std::string& description() const { return description_; }
+    std::string volumeDetail() override { return description_; }
 
 protected:
     // Where the readSectors trace line goes: standard error when the

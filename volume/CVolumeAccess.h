@@ -31,6 +31,13 @@ public:
     // later read fails, so the sweep ends rather than try them all.
     virtual bool isSourceLost() { return false; }
 
+    // What the access's own reader found, in one line for the person running
+    // the program (version and layout), or "".
+    virtual std::string volumeDetail() { return {}; }
+    // Something that person should know before trusting the sweep (an
+    // unclean journal), or "".
+    virtual std::string volumeWarning() { return {}; }
+
     // Opens a source read-only for an access. On failure writes the
     // diagnostic line and throws CVolumeOpenError.
     static std::shared_ptr<CFileDevice> openVolumeDevice(const std::string& path,

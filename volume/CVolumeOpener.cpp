@@ -2,14 +2,18 @@
 
 #include "platform/CFileDevice.h"
 #include "platform/CFsProbe.h"
+#include "volume/CExFATVolumeAccess.h"
+#include "volume/CExtVolumeAccess.h"
 #include "volume/CFAT32VolumeAccess.h"
+#include "volume/CFATVolumeAccess.h"
 #include "volume/CNTFSAccessBuilder.h"
 #include "volume/CNTFSVolumeAccess.h"
 #include "volume/CRawVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
 
 bool CVolumeOpener::parseChoice(const std::string& text, Choice& choice) {
-    for (Choice c : {Choice::Auto, Choice::Raw, Choice::Fat32, Choice::Ntfs}) {
+    for (Choice c : {Choice::Auto, Choice::Raw, Choice::Fat32, Choice::Ntfs, Choice::ExFat,
+                     Choice::Fat, Choice::Ext}) {
         if (text == choiceText(c)) {
             choice = c;
             return true;
@@ -28,6 +32,12 @@ const char* CVolumeOpener::choiceText(Choice choice) {
         return "fat32";
     case Choice::Ntfs:
         return "ntfs";
+    case Choice::ExFat:
+        return "exfat";
+    case Choice::Fat:
+        return "fat";
+    case Choice::Ext:
+        return "ext";
     }
     return "auto";
 }
@@ -40,6 +50,12 @@ const char* CVolumeOpener::kindText(Kind kind) {
         return "FAT32";
     case Kind::Ntfs:
         return "NTFS";
+    case Kind::ExFat:
+        return "exFAT";
+    case Kind::Fat:
+        return "FAT12/FAT16";
+    case Kind::Ext:
+        return "ext2/3/4";
     }
     return "raw";
 }
@@ -58,6 +74,12 @@ CVolumeOpener::Kind CVolumeOpener::resolve(Choice choice, const std::string& fil
         return Kind::Fat32;
     case Choice::Ntfs:
         return Kind::Ntfs;
+    case Choice::ExFat:
+        return Kind::ExFat;
+    case Choice::Fat:
+        return Kind::Fat;
+    case Choice::Ext:
+        return Kind::Ext;
     case Choice::Auto:
         break;
     }
@@ -65,6 +87,12 @@ CVolumeOpener::Kind CVolumeOpener::resolve(Choice choice, const std::string& fil
         return Kind::Ntfs;
     if (fileSystem == "FAT32")
         return Kind::Fat32;
+    if (fileSystem == "FAT12" || fileSystem == "FAT16")
+        return Kind::Fat;
+    if (fileSystem == "exfat")
+        return Kind::ExFat;
+    if (fileSystem == "ext2" || fileSystem == "ext3" || fileSystem == "ext4")
+        return Kind::Ext;
     return Kind::Raw;
 }
 
@@ -74,6 +102,12 @@ std::unique_ptr<CVolumeAccess> CVolumeOpener::build(Kind kind, std::shared_ptr<C
         return std::make_unique<CFAT32VolumeAccess>(std::move(device));
     case Kind::Ntfs:
         return buildNtfs(std::move(device));
+    case Kind::ExFat:
+        return std::make_unique<CExFATVolumeAccess>(std::move(device));
+    case Kind::Fat:
+        return std::make_unique<CFATVolumeAccess>(std::move(device));
+    case Kind::Ext:
+        return std::make_unique<CExtVolumeAccess>(std::move(device));
     case Kind::Raw:
         break;
     }
@@ -102,8 +136,8 @@ tagVolumeGeometry CVolumeOpener::geometry(Kind kind, CVolumeAccess& access) {
     g.sectorSize = access.getSectorSize();
     g.clusterSize = access.getClusterSize();
     g.clusterCount = access.getClusterCount();
-    if (auto* ntfs = dynamic_cast<CNTFSVolumeAccess*>(&access))
-        g.detail = ntfs->description();
+    g.detail = access.volumeDetail();
+    g.warning = access.volumeWarning();
     if (kind == Kind::Raw) {
         g.freeClusters = g.clusterCount;
     } else {
@@ -126,5 +160,7 @@ std::string CVolumeOpener::describe(const std::string& fileSystem, Choice choice
             ", free: " + std::to_string(g.freeClusters) + "\n";
     if (!g.detail.empty())
         text += "Volume: " + g.detail + "\n";
+    if (!g.warning.empty())
+        text += "Warning: " + g.warning + "\n";
     return text;
 }

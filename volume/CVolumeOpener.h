@@ -13,8 +13,11 @@ struct tagVolumeGeometry {
     uint32_t clusterSize = 0;
     uint32_t clusterCount = 0;
     uint32_t freeClusters = 0;
-    // What the access's own reader found (NTFS: version and geometry), or "".
+    // What the access's own reader found (version and layout), or "".
     std::string detail;
+    // What the person running the program should know (an unclean
+    // journal), or "".
+    std::string warning;
 };
 
 // Chooses and builds the volume access for a source, the same way for every
@@ -23,22 +26,25 @@ struct tagVolumeGeometry {
 // something between them; open() does both.
 class CVolumeOpener {
 public:
-    // The access asked for: Auto follows the detected file system.
-    enum class Choice { Auto, Raw, Fat32, Ntfs };
+    // The access asked for: Auto follows the detected file system. Fat is
+    // FAT12 or FAT16; Ext is ext2, ext3 or ext4.
+    enum class Choice { Auto, Raw, Fat32, Ntfs, ExFat, Fat, Ext };
     // The access built.
-    enum class Kind { Raw, Fat32, Ntfs };
+    enum class Kind { Raw, Fat32, Ntfs, ExFat, Fat, Ext };
 
-    // "auto", "raw", "fat32" or "ntfs"; false for anything else.
+    // "auto", "raw", "fat32", "ntfs", "exfat", "fat" or "ext"; false for
+    // anything else.
     static bool parseChoice(const std::string& text, Choice& choice);
     static const char* choiceText(Choice choice);
-    // "raw", "FAT32" or "NTFS".
+    // "raw", "FAT32", "NTFS", "exFAT", "FAT12/FAT16" or "ext2/3/4".
     static const char* kindText(Kind kind);
 
-    // Step 1: the file-system name of the source: "NTFS", "FAT32", another
-    // name the probe gives, or "" when nothing is recognised.
+    // Step 1: the file-system name of the source as CFsProbe gives it, or ""
+    // when nothing is recognised.
     static std::string detect(const CDevice& device);
     // The access for a choice: Auto takes NTFS for exactly "NTFS", FAT32 for
-    // exactly "FAT32" and the raw access for every other name.
+    // "FAT32", FAT12/16 for "FAT12" and "FAT16", exFAT for "exfat", ext for
+    // "ext2", "ext3" and "ext4", and the raw access for every other name.
     static Kind resolve(Choice choice, const std::string& fileSystem);
     // Step 2: builds the access over device. Throws CVolumeOpenError when the
     // source does not hold what the access needs.

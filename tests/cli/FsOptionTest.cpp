@@ -22,7 +22,7 @@ size_t countFiles(const std::string& folder) {
 
 } // namespace
 
-TEST(FsOption, ParsesTheFourChoices) {
+TEST(FsOption, ParsesTheChoices) {
     using Choice = CVolumeOpener::Choice;
     CCliOptions options;
     std::string error;
@@ -32,6 +32,9 @@ TEST(FsOption, ParsesTheFourChoices) {
          {std::pair{std::vector<std::string>{"--fs", "raw", "a", "b"}, Choice::Raw},
           {{"--fs=fat32", "a", "b"}, Choice::Fat32},
           {{"a", "--fs", "ntfs", "b"}, Choice::Ntfs},
+          {{"--fs", "exfat", "a", "b"}, Choice::ExFat},
+          {{"--fs=fat", "a", "b"}, Choice::Fat},
+          {{"--fs", "ext", "a", "b"}, Choice::Ext},
           {{"--fs", "raw", "--fs", "auto", "a", "b"}, Choice::Auto}}) {
         CCliOptions chosen;
         ASSERT_TRUE(parseArgs(args, chosen, error)) << error;
@@ -41,7 +44,7 @@ TEST(FsOption, ParsesTheFourChoices) {
          {std::pair{std::vector<std::string>{"a", "b", "--fs"}, "needs a value"},
           {{"--fs", "FAT32", "a", "b"}, "invalid file system 'FAT32'"},
           {{"--fs=", "a", "b"}, "invalid file system"},
-          {{"--fs", "exfat", "a", "b"}, "use auto, raw, fat32 or ntfs"}}) {
+          {{"--fs", "ext4", "a", "b"}, "use auto, raw, fat, fat32, exfat, ntfs or ext"}}) {
         CCliOptions bad;
         EXPECT_FALSE(parseArgs(args, bad, error));
         EXPECT_NE(error.find(says), std::string::npos) << error;

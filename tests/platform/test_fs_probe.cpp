@@ -42,20 +42,23 @@ TEST_P(FsProbe, NamesTheFileSystemByPathAndByDescriptor) {
 
 const tagProbeCase kProbeCases[] = {
     {"Fat32", "mkfs.vfat", "mkfs.vfat -F 32 %s", "FAT32"},
-    {"Fat16", "mkfs.vfat", "mkfs.vfat -F 16 %s", "vfat"},
-    {"Fat12", "mkfs.vfat", "mkfs.vfat -F 12 %s", "vfat"},
+    {"Fat16", "mkfs.vfat", "mkfs.vfat -F 16 %s", "FAT16"},
+    {"Fat12", "mkfs.vfat", "mkfs.vfat -F 12 %s", "FAT12"},
     {"Ext4", "mke2fs", "mke2fs -q -t ext4 %s", "ext4"},
     {"Ntfs", "mkntfs", "mkntfs -q -F %s", "NTFS"},
+    {"ExFat", "mkfs.exfat", "mkfs.exfat %s", "exfat"},
     {"Nothing", "", "", ""},
 };
 
 INSTANTIATE_TEST_SUITE_P(Images, FsProbe, ::testing::ValuesIn(kProbeCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FsProbeNames, OnlyExactFat32AndNtfsAreRenamed) {
+TEST(FsProbeNames, OnlyNtfsAndTheFatWidthsAreRenamed) {
     EXPECT_EQ(CFsProbe::volumeName("ntfs", ""), "NTFS");
     EXPECT_EQ(CFsProbe::volumeName("vfat", "FAT32"), "FAT32");
-    EXPECT_EQ(CFsProbe::volumeName("vfat", "FAT16"), "vfat");
+    EXPECT_EQ(CFsProbe::volumeName("vfat", "FAT16"), "FAT16");
+    EXPECT_EQ(CFsProbe::volumeName("vfat", "FAT12"), "FAT12");
+    EXPECT_EQ(CFsProbe::volumeName("vfat", ""), "vfat");
     EXPECT_EQ(CFsProbe::volumeName("exfat", "1.0"), "exfat");
     EXPECT_EQ(CFsProbe::volumeName("", ""), "");
 }

@@ -20,13 +20,16 @@ TEST(VolumeOpener, ParsesChoices) {
     for (auto [text, expected] : {std::pair{"auto", Choice::Auto},
                                   {"raw", Choice::Raw},
                                   {"fat32", Choice::Fat32},
-                                  {"ntfs", Choice::Ntfs}}) {
+                                  {"ntfs", Choice::Ntfs},
+                                  {"exfat", Choice::ExFat},
+                                  {"fat", Choice::Fat},
+                                  {"ext", Choice::Ext}}) {
         ASSERT_TRUE(CVolumeOpener::parseChoice(text, choice)) << text;
         EXPECT_EQ(choice, expected);
         EXPECT_STREQ(CVolumeOpener::choiceText(expected), text);
     }
     choice = Choice::Raw;
-    for (const char* bad : {"", "FAT32", "fat", "exfat", "auto "})
+    for (const char* bad : {"", "FAT32", "fat16", "exFAT", "ext4", "auto "})
         EXPECT_FALSE(CVolumeOpener::parseChoice(bad, choice)) << bad;
     EXPECT_EQ(choice, Choice::Raw);
 }
@@ -39,7 +42,12 @@ TEST(VolumeOpener, AutoFollowsOnlyTheExactNames) {
     } cases[] = {
         {Choice::Auto, "FAT32", Kind::Fat32}, {Choice::Auto, "NTFS", Kind::Ntfs},
         {Choice::Auto, "fat32", Kind::Raw},   {Choice::Auto, "ntfs", Kind::Raw},
-        {Choice::Auto, "vfat", Kind::Raw},    {Choice::Auto, "ext4", Kind::Raw},
+        {Choice::Auto, "vfat", Kind::Raw},    {Choice::Auto, "ext4", Kind::Ext},
+        {Choice::Auto, "FAT12", Kind::Fat},   {Choice::Auto, "FAT16", Kind::Fat},
+        {Choice::Auto, "exfat", Kind::ExFat}, {Choice::Auto, "ext2", Kind::Ext},
+        {Choice::Auto, "ext3", Kind::Ext},    {Choice::Auto, "btrfs", Kind::Raw},
+        {Choice::Auto, "jbd", Kind::Raw},     {Choice::Fat, "FAT32", Kind::Fat},
+        {Choice::ExFat, "", Kind::ExFat},     {Choice::Ext, "NTFS", Kind::Ext},
         {Choice::Auto, "", Kind::Raw},        {Choice::Raw, "FAT32", Kind::Raw},
         {Choice::Fat32, "ext4", Kind::Fat32}, {Choice::Ntfs, "", Kind::Ntfs},
     };
