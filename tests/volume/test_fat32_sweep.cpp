@@ -2,6 +2,7 @@
 #include "CJpegMaker.h"
 #include "CRecordingFrontEnd.h"
 #include "CTempDir.h"
+#include "CVolumeSweep.h"
 #include "platform/CFileDevice.h"
 #include "scan/CScanner.h"
 #include "volume/CFAT32VolumeAccess.h"
@@ -20,40 +21,12 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 std::vector<Bytes> makePhotos(int count) {
-    const CJpegMaker::Kind kinds[] = {CJpegMaker::Kind::Jfif, CJpegMaker::Kind::Exif,
-                                      CJpegMaker::Kind::Dqt};
-    std::vector<Bytes> photos;
-    for (int i = 0; i < count; ++i)
-        photos.push_back(CJpegMaker::make(kinds[i % 3], 96 + 16 * i, 64 + 8 * i, 100 + i));
-    return photos;
+    return CVolumeSweep::makePhotos(count);
 }
-
-struct tagSweep {
-    std::string fileSystem;
-    CVolumeOpener::Kind kind;
-    std::vector<Bytes> recovered;
-    uint64_t unreadable = 0;
-    std::string output;
-};
 
 tagSweep sweep(const std::string& image, CVolumeOpener::Choice choice, const CTempDir& dir,
                const std::string& outName) {
-    const std::string out = dir.file(outName);
-    std::filesystem::create_directory(out);
-    tagSweep result;
-    ::testing::internal::CaptureStdout();
-    {
-        auto opened = CVolumeOpener::open(CFileDevice::open(image), choice);
-        result.fileSystem = opened.fileSystem;
-        result.kind = opened.kind;
-        CRecordingFrontEnd frontEnd(out);
-        CScanner scanner(opened.access.get());
-        scanner.run(&frontEnd);
-        result.unreadable = scanner.unreadableSectors();
-    }
-    result.output = ::testing::internal::GetCapturedStdout();
-    result.recovered = CTempDir::contentsOf(out);
-    return result;
+    return CVolumeSweep::run(image, choice, dir, outName);
 }
 
 class Fat32CardSweep : public ::testing::Test {
