@@ -9,7 +9,8 @@
 # seeds) through a build with source-based coverage and prints the line and
 # branch coverage of the target's own files (needs llvm-profdata, llvm-cov).
 #
-# Targets: ntfs_volume, carving (default: all). Work files go to $VALLORA_FUZZ_DIR
+# Targets: ntfs_volume, carving, exfat_volume, fat_volume, ext_volume
+# (default: all). Work files go to $VALLORA_FUZZ_DIR
 # (default build-fuzz/ in the source tree): the grown corpus, crash inputs
 # under artifacts/<target>/, and a log per target. A crash ends that target's
 # run with a non-zero status; keep the input as a regression seed under
@@ -39,6 +40,16 @@ sources[carving]="tools/fuzz/carving_fuzzer.cpp tools/fuzz/CCarvingFuzzEntry.cpp
     $(cd "$root" && echo scan/*.cpp) volume/CVolumeAccess.cpp platform/CFileDevice.cpp
     platform/CHugePageBuffer.cpp"
 
+volume_sources="tools/fuzz/CVolumeFuzzEntry.cpp $(cd "$root" && echo volume/*.cpp ntfs/*.cpp)
+    platform/CFileDevice.cpp platform/CFsProbe.cpp platform/CHugePageBuffer.cpp"
+sources[exfat_volume]="tools/fuzz/exfat_volume_fuzzer.cpp $volume_sources"
+sources[fat_volume]="tools/fuzz/fat_volume_fuzzer.cpp $volume_sources"
+sources[ext_volume]="tools/fuzz/ext_volume_fuzzer.cpp $volume_sources"
+declare -A libraries
+for target in exfat_volume fat_volume ext_volume; do
+    libraries[$target]="-lblkid -lext2fs -lcom_err"
+done
+
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=("${!sources[@]}")
@@ -62,7 +73,7 @@ for target in "${targets[@]}"; do
         binary="$out/${target}_coverage"
         echo "== building $binary"
         "$cxx" -std=c++20 -O1 -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping \
-            -I"$root" "${files[@]}" -o "$binary"
+            -I"$root" "${files[@]}" ${libraries[$target]:-} -o "$binary"
         rm -f "$out/$target.profraw"
         LLVM_PROFILE_FILE="$out/$target.profraw" "$binary" -runs=0 "$corpus" "$seeds" \
             >"$out/$target-coverage.log" 2>&1
@@ -74,9 +85,9 @@ for target in "${targets[@]}"; do
 
     binary="$out/${target}_fuzzer"
     echo "== building $binary"
-    "$cxx" "${flags[@]}" "${files[@]}" -o "$binary"
+    "$cxx" "${flags[@]}" "${files[@]}" ${libraries[$target]:-} -o "$binary"
     echo "== running $target for ${seconds}s (log: $out/$target.log)"
-    if ! "$binary" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 \
+    if ! "$binary" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 -close_fd_mask=1 \
             -timeout=10 -artifact_prefix="$artifacts" "$corpus" "$seeds" \
             >"$out/$target.log" 2>&1; then
         echo "!! $target found a failure; see $out/$target.log and $artifacts" >&2

@@ -1,0 +1,9 @@
+#include "tools/fuzz/CVolumeFuzzEntry.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    CVolumeFuzzEntry::run(CVolumeOpener::Kind::Fat, data, size);
+    return 0;
+}
