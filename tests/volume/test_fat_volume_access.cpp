@@ -192,11 +192,10 @@ TEST_P(FatAccess, RefusesHostileBootSectorsWithAReason) {
          "the FAT ends at sector"},
         {"data past device",
          [](Bytes& b) {
-             put16(b, kRootEntries, 0xFFF0); // 4094 sectors
+             b[kFatCount] = 3; // 9000 sectors of FATs
+             put16(b, kFatSize, 3000);
              put16(b, kTotal16, 0);
-             put32(b, kTotal32,
-                   get16(b, kReserved) + b[kFatCount] * get16(b, kFatSize) + 4094 +
-                       1000 * b[kSectorsPerCluster]);
+             put32(b, kTotal32, 20000);
          },
          "the first data cluster ends at sector"},
     };
