@@ -192,8 +192,8 @@ TEST_P(FatAccess, RefusesHostileBootSectorsWithAReason) {
          "the FAT ends at sector"},
         {"data past device",
          [](Bytes& b) {
-             b[kFatCount] = 3; // 9000 sectors of FATs
-             put16(b, kFatSize, 3000);
+             b[kFatCount] = 3; // the first FAT on the device, the third past it
+             put16(b, kFatSize, uint32_t(b.size() / 512 / 2));
              put16(b, kTotal16, 0);
              put32(b, kTotal32, 20000);
          },
