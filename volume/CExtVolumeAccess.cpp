@@ -159,9 +159,30 @@ void CExtVolumeAccess::loadBitmaps() {
         at = usedStart;
     }
 
-    if (ext2fs_has_feature_journal_needs_recovery(fs->super))
-        warning = "the journal holds changes not yet written to the volume (it was not "
-                  "unmounted cleanly); its block bitmaps are swept as they are";
+    // libext2fs reads a group whose bitmap has no place on the volume as all
+    // free; its blocks cannot be told apart, so they count as used.
+    uint64_t lostGroups = 0;
+    for (dgrp_t group = 0; group < fs->group_desc_count; ++group) {
+        const blk64_t place = ext2fs_block_bitmap_loc(fs, group);
+        const bool uninitialised =
+            ext2fs_has_group_desc_csum(fs) && ext2fs_bg_flags_test(fs, group, EXT2_BG_BLOCK_UNINIT);
+        if (uninitialised || (place >= firstBlock && place < blocks))
+            continue;
+        ++lostGroups;
+        markUsed(ext2fs_group_first_block2(fs, group) >> ratioBits,
+                 (ext2fs_group_last_block2(fs, group) >> ratioBits) + 1);
+    }
+
+    std::vector<std::string> warnings;
+    unclean = ext2fs_has_feature_journal_needs_recovery(fs->super);
+    if (unclean)
+        warnings.push_back("the journal holds changes not yet written to the volume (it was "
+                           "not unmounted cleanly); its block bitmaps are swept as they are");
+    if (lostGroups)
+        warnings.push_back("the block bitmaps of " + number(lostGroups) +
+                           " block groups lie off the volume; their blocks count as used");
+    for (const std::string& text : warnings)
+        warning += (warning.empty() ? "" : "; ") + text;
     detail = number(blocks) + " blocks of " + number(blockBytes) + " bytes";
     if (ratioBits)
         detail += ", clusters of " + number(clusterBytes) + " bytes";

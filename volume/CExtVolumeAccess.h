@@ -44,7 +44,7 @@ public:
     uint32_t fileSystemClusterSize() const { return clusterBytes; }
     // Clusters of the file system, numbered from the one holding block 0.
     uint64_t fileSystemClusters() const { return clusters; }
-    bool journalNeedsRecovery() const { return !warning.empty(); }
+    bool journalNeedsRecovery() const { return unclean; }
 
 private:
     void checkSuperblock();
@@ -67,4 +67,5 @@ private:
     std::vector<unsigned char> used;
     std::string detail;
     std::string warning;
+    bool unclean = false;
 };
