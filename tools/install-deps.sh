@@ -9,9 +9,10 @@ packages=(
     # fuzzing (tools/fuzz): the libFuzzer runtime, and llvm-cov for coverage reports
     libclang-rt-dev llvm
     # libraries
-    libgtest-dev libblkid-dev libjpeg-dev qt6-base-dev
-    # test fixtures: file systems made and filled without mounting, JPEG tools
-    dosfstools mtools ntfs-3g e2fsprogs fuse3
+    libgtest-dev libblkid-dev libext2fs-dev libjpeg-dev qt6-base-dev
+    # test fixtures: file systems made and filled without mounting, JPEG tools;
+    # exFAT is filled through a FUSE mount of a loop device (util-linux: losetup)
+    dosfstools mtools ntfs-3g e2fsprogs fuse3 exfatprogs exfat-fuse util-linux
     # the output-folder rule's stacked-storage tests: btrfs, LVM, md RAID, dm-crypt
     btrfs-progs lvm2 mdadm cryptsetup-bin
     # the desktop program's tests and screenshots; the Chinese texts need a CJK font;
