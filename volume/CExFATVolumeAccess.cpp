@@ -28,7 +28,6 @@ constexpr size_t kSectorsPerClusterShiftOffset = 109;
 constexpr size_t kNumberOfFatsOffset = 110;
 constexpr size_t kPercentInUseOffset = 112;
 constexpr size_t kBootSignatureOffset = 510;
-constexpr size_t kBootSectorBytes = 512;
 constexpr uint16_t kBootSignature = 0xAA55;
 constexpr char kFileSystemName[] = "EXFAT   ";
 

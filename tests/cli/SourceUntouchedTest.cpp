@@ -36,6 +36,9 @@ TEST(SourceUntouched, EveryAccessLeavesTheImageAsItWas) {
         {"raw", "truncate", "truncate -s 8M IMG", 100},
         {"fat32", "mkfs.vfat", "mkfs.vfat -F 32 -S 512 -s 1 -C IMG 40960", 60000},
         {"ntfs", "mkntfs", "truncate -s 16M IMG && mkntfs -F -f -q -s 512 -c 4096 IMG", 16000},
+        {"fat", "mkfs.fat", "truncate -s 8M IMG && mkfs.fat -F 16 -s 1 IMG", 8000},
+        {"exfat", "mkfs.exfat", "truncate -s 16M IMG && mkfs.exfat IMG", 20000},
+        {"ext", "mke2fs", "mke2fs -q -F -t ext4 IMG 16M", 28000},
     };
     for (const auto& c : cases) {
         if (!CDiskImageMaker::haveTool(c.tool)) {

@@ -35,7 +35,8 @@ p=vallora-recover
 expect "--fs" $p --fs
 expect "--quiet" $p -q $work/card.img --qu
 expect "--sector-size" $p --sec
-expect "fat32" $p --fs f
+expect "fat fat32" $p --fs f
+expect "exfat ext" $p --fs e
 expect "--fs=auto" $p --fs=au
 expect "--sector-size=1024" $p --sector-size=10
 expect "auto" $p --fs = au
