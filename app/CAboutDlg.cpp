@@ -12,11 +12,11 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui:
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(size());
-    setWindowTitle(QStringLiteral("关于 ") + QString::fromUtf8(CPublisher::kShortName));
+    setWindowTitle(tr("关于 %1").arg(QString::fromUtf8(CPublisher::kShortName)));
     ui->iconLabel->setPixmap(QIcon(":/vallora/vallora.png").pixmap(32, 32));
     ui->versionLabel->setText(QString::fromUtf8(CPublisher::kShortName) +
-                              QString::fromUtf8(CPublisher::kAboutVersion));
-    ui->noticeLabel->setText(QString::fromUtf8(CPublisher::kAboutNotice));
+                              CPublisher::text(CPublisher::kAboutVersion));
+    ui->noticeLabel->setText(CPublisher::text(CPublisher::kAboutNotice));
 }
 
 CAboutDlg::~CAboutDlg() = default;

@@ -1,27 +1,39 @@
 #include "app/CScanDig.h"
 
+#include "app/CDeviceOpener.h"
+#include "app/CEngineText.h"
 #include "app/CRootHandOver.h"
 #include "app/CScanWorker.h"
 #include "app/CUserPrompts.h"
 #include "app/CValloraDlg.h"
+#include "platform/CFileDevice.h"
 #include "ui_CScanDig.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMetaObject>
 #include <QProgressBar>
 
 #include <climits>
 
+namespace {
+
+const int kDetailsIntervalMs = 1000;
+
+} // namespace
+
 CScanDig::CScanDig(CValloraDlg* mainDialog, tagScanSource source, std::string outputFolder,
-                   CUserPrompts* prompts, std::shared_future<void> previousWorker)
+                   CUserPrompts* prompts, std::shared_future<void> previousWorker,
+                   OpenFunction opener)
     : QDialog(mainDialog), ui(std::make_unique<Ui::CScanDig>()), mainDialog(mainDialog),
       scanSource(std::move(source)), folder(std::move(outputFolder)), prompts(prompts),
-      previous(std::move(previousWorker)), done(donePromise.get_future().share()) {
+      openSource(opener ? std::move(opener) : defaultOpener()), previous(std::move(previousWorker)),
+      done(donePromise.get_future().share()) {
     ui->setupUi(this);
-    // A popup with a caption and no system menu, above other windows.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowStaysOnTopHint);
-    setFixedSize(size());
+    // A window of its own with a taskbar entry, not kept above the others.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setMinimumSize(minimumSizeHint());
     labels = {{kSweptLabel, ui->sweptLabel},
               {kTotalLabel, ui->totalLabel},
               {kPercentLabel, ui->percentLabel},
@@ -29,6 +41,8 @@ CScanDig::CScanDig(CValloraDlg* mainDialog, tagScanSource source, std::string ou
     connect(ui->cancelButton, &QPushButton::clicked, this, &CScanDig::OnBnClickedCancel);
     flushTimer.setSingleShot(true);
     connect(&flushTimer, &QTimer::timeout, this, &CScanDig::applyPending);
+    detailsTimer.setInterval(kDetailsIntervalMs);
+    connect(&detailsTimer, &QTimer::timeout, this, &CScanDig::showDetails);
 }
 
 CScanDig::~CScanDig() {
@@ -36,19 +50,19 @@ CScanDig::~CScanDig() {
     stopValue.store(kAbandon);
     abandoned.store(true);
     retired.store(true);
-    {
-        std::lock_guard<std::mutex> guard(waitLock);
-        waitsReleased = true;
-        if (summaryWait) {
-            std::lock_guard<std::mutex> waitGuard(summaryWait->lock);
-            summaryWait->done = true;
-            summaryWait->wake.notify_all();
-        }
-    }
+    pauseSweep(false);
+    releaseWaits();
     if (workerThread)
         workerThread->wait();
     else
         donePromise.set_value(); // never started: nobody need wait for it
+}
+
+CScanDig::OpenFunction CScanDig::defaultOpener() {
+    return
+        [](const tagScanSource& source, const std::atomic<bool>& stop) -> std::shared_ptr<CDevice> {
+            return CDeviceOpener::open(source.path, source.imageFile, stop);
+        };
 }
 
 void CScanDig::OnInitDialog() {
@@ -61,23 +75,27 @@ void CScanDig::OnInitDialog() {
 
 void CScanDig::retire() {
     retired.store(true);
-    if (stopValue.load() != kAbandon)
-        stopValue.store(kAbandon);
+    stopValue.store(kAbandon);
     abandoned.store(true);
+    pauseSweep(false);
+    releaseWaits();
+    hide();
+    deletePending = true;
+    deleteWhenIdle();
+}
+
+void CScanDig::releaseWaits() {
     std::shared_ptr<tagWait> wait;
     {
         std::lock_guard<std::mutex> guard(waitLock);
         waitsReleased = true;
-        wait = summaryWait;
+        wait = currentWait;
     }
     if (wait) {
         std::lock_guard<std::mutex> waitGuard(wait->lock);
         wait->done = true;
         wait->wake.notify_all();
     }
-    hide();
-    deletePending = true;
-    deleteWhenIdle();
 }
 
 void CScanDig::deleteWhenIdle() {
@@ -89,38 +107,104 @@ void CScanDig::deleteWhenIdle() {
 
 void CScanDig::onWorkerFinished() {
     finished = true;
+    detailsTimer.stop();
     emit workerEnded();
     if (endRequested && !retired.load())
         emit programEndRequested();
     deleteWhenIdle();
 }
 
+bool CScanDig::scanRunning() const {
+    return workerThread && !finished && !scanOver && stopValue.load() != kAbandon;
+}
+
+int CScanDig::stopRequest() {
+    if (paused.load()) {
+        std::unique_lock<std::mutex> lock(pauseLock);
+        pauseWake.wait(lock, [this] { return !paused.load() || stopValue.load() == kAbandon; });
+    }
+    return stopValue.load();
+}
+
+void CScanDig::pauseSweep(bool pause) {
+    {
+        std::lock_guard<std::mutex> guard(pauseLock);
+        paused.store(pause);
+    }
+    if (!pause)
+        pauseWake.notify_all();
+}
+
 void CScanDig::OnBnClickedCancel() {
-    if (foundCount.load() == 0 || stopValue.load() == kStopAndWrite) {
+    if (foundCount.load() == 0 || stopValue.load() != kRunning) {
         abandon();
         return;
     }
+    // The sweep waits while the question is open: No must not throw away
+    // photos found after it was asked, and going on keeps them all.
+    pauseSweep(true);
     ++openBoxes;
-    const bool yes = prompts->question(this, QStringLiteral("取消扫描以后,恢复已经扫描到的文件"),
-                                       QStringLiteral("提示"));
+    const CUserPrompts::Answer answer =
+        prompts->stopQuestion(this, tr("取消扫描以后,恢复已经扫描到的文件"), tr("提示"));
     --openBoxes;
-    if (yes && stopValue.load() == kRunning)
+    if (answer == CUserPrompts::Answer::Yes && stopValue.load() == kRunning)
         stopValue.store(kStopAndWrite);
-    else if (!yes)
+    else if (answer == CUserPrompts::Answer::No)
         abandon();
+    pauseSweep(false);
     deleteWhenIdle();
+}
+
+void CScanDig::reject() {
+    if (scanRunning())
+        OnBnClickedCancel();
+    else
+        QDialog::reject();
+}
+
+void CScanDig::closeEvent(QCloseEvent* event) {
+    if (scanRunning() && isVisible()) {
+        event->ignore();
+        OnBnClickedCancel();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void CScanDig::abandon() {
     stopValue.store(kAbandon);
     abandoned.store(true);
+    pauseSweep(false);
+    detailsTimer.stop();
     if (mainDialog)
         mainDialog->showNormal();
-    reject(); // hides the dialog; the object stays until the next scan
+    QDialog::reject(); // hides the dialog; the object stays until the next scan
 }
 
 void CScanDig::post(std::function<void()> call) {
     QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+}
+
+void CScanDig::runAndWait(std::function<void()> call) {
+    auto wait = std::make_shared<tagWait>();
+    {
+        std::lock_guard<std::mutex> guard(waitLock);
+        if (waitsReleased)
+            return;
+        currentWait = wait;
+    }
+    post([this, wait, call = std::move(call)] {
+        if (!retired.load())
+            call();
+        {
+            std::lock_guard<std::mutex> guard(wait->lock);
+            wait->done = true;
+        }
+        wait->wake.notify_all();
+        deleteWhenIdle();
+    });
+    std::unique_lock<std::mutex> lock(wait->lock);
+    wait->wake.wait(lock, [&] { return wait->done; });
 }
 
 void CScanDig::queueFlush() {
@@ -157,11 +241,11 @@ void CScanDig::applyPending() {
     if (retired.load())
         return;
     if (caption)
-        setWindowTitle(QString::fromStdString(*caption));
+        setWindowTitle(CEngineText::translate(*caption));
     for (const auto& [id, text] : texts) {
         auto label = labels.find(id);
         if (label != labels.end())
-            label->second->setText(QString::fromStdString(text));
+            label->second->setText(CEngineText::translate(text));
     }
     if (range) {
         progressShift = 0;
@@ -171,6 +255,36 @@ void CScanDig::applyPending() {
     }
     if (pos)
         ui->progressBar->setValue(int(*pos >> progressShift));
+    if (range || pos)
+        showDetails();
+}
+
+void CScanDig::showDetails() {
+    CProgressMeter::tagReading reading;
+    bool sweeping;
+    {
+        std::lock_guard<std::mutex> guard(pendingLock);
+        if (clusterBytes == 0 || rangesSeen == 0)
+            return;
+        reading = meter.reading();
+        sweeping = rangesSeen == 1;
+    }
+    if (sweeping && !finished && !detailsTimer.isActive())
+        detailsTimer.start();
+    else if (!sweeping)
+        detailsTimer.stop();
+    const QString left =
+        reading.secondsLeftKnown
+            ? QString::fromStdString(CProgressMeter::durationText(reading.secondsLeft))
+            : QStringLiteral("--:--");
+    ui->detailsLabel->setText(
+        tr("已扫描 %1 GB / 共 %2 GB    %3 MB/s    已用时 %4    剩余 %5")
+            .arg(QString::fromStdString(CProgressMeter::gigabytesText(reading.doneBytes)),
+                 QString::fromStdString(CProgressMeter::gigabytesText(reading.totalBytes)),
+                 QString::fromStdString(
+                     CProgressMeter::megabytesPerSecondText(reading.bytesPerSecond)),
+                 QString::fromStdString(CProgressMeter::durationText(reading.elapsedSeconds)),
+                 left));
 }
 
 void CScanDig::setCaption(const std::string& text) {
@@ -179,6 +293,11 @@ void CScanDig::setCaption(const std::string& text) {
         pendingCaption = text;
     }
     queueFlush();
+}
+
+void CScanDig::setClusterSize(uint32_t bytes) {
+    std::lock_guard<std::mutex> guard(pendingLock);
+    clusterBytes = bytes;
 }
 
 void CScanDig::showLabelText(int controlId, const std::string& text) {
@@ -194,6 +313,10 @@ void CScanDig::setProgressRange(uint32_t maximum) {
         std::lock_guard<std::mutex> guard(pendingLock);
         pendingRange = maximum;
         pendingPos.reset(); // a new range starts the bar afresh
+        // The first range is the sweep's; the writing's that follows leaves
+        // the sweep's figures standing.
+        if (++rangesSeen == 1)
+            meter.start(uint64_t(maximum) * clusterBytes);
     }
     queueFlush();
 }
@@ -202,34 +325,56 @@ void CScanDig::setProgressPos(uint32_t position) {
     {
         std::lock_guard<std::mutex> guard(pendingLock);
         pendingPos = position;
+        if (rangesSeen == 1)
+            meter.update(uint64_t(position) * clusterBytes);
     }
     queueFlush();
 }
 
-void CScanDig::showSummary(const std::string& text, const std::string& caption) {
-    auto wait = std::make_shared<tagWait>();
-    {
-        std::lock_guard<std::mutex> guard(waitLock);
-        if (waitsReleased)
-            return;
-        summaryWait = wait;
-    }
-    post([this, wait, text, caption] {
-        applyPending(); // the writer's last texts first
-        if (!retired.load()) {
-            ++openBoxes;
-            prompts->message(this, QString::fromStdString(text), QString::fromStdString(caption));
-            --openBoxes;
-        }
-        {
-            std::lock_guard<std::mutex> guard(wait->lock);
-            wait->done = true;
-        }
-        wait->wake.notify_all();
+void CScanDig::showFailure(const QString& lead, const std::string& reason) {
+    post([this, lead, reason] {
+        if (retired.load() || stopValue.load() == kAbandon)
+            return; // the user has left this scan already
+        scanOver = true;
+        ++openBoxes;
+        QString text = lead;
+        if (!reason.empty())
+            text += QStringLiteral("\n\n") + QString::fromStdString(reason);
+        prompts->warning(this, text, tr("无法开始扫描"));
+        --openBoxes;
+        abandon();
         deleteWhenIdle();
     });
-    std::unique_lock<std::mutex> lock(wait->lock);
-    wait->wake.wait(lock, [&] { return wait->done; });
+}
+
+bool CScanDig::offerRawSweep(const QString& lead, const std::string& reason) {
+    auto yes = std::make_shared<bool>(false);
+    runAndWait([this, lead, reason, yes] {
+        if (stopValue.load() == kAbandon)
+            return;
+        ++openBoxes;
+        const QString text = lead + QStringLiteral("\n\n") + QString::fromStdString(reason) +
+                             QStringLiteral("\n\n") +
+                             tr("改为逐个扇区扫描整个盘吗?这样不区分已用和空闲的空间,"
+                                "盘上现有的照片也会被再次找到。");
+        *yes = prompts->question(this, text, tr("无法开始扫描")) == CUserPrompts::Answer::Yes;
+        --openBoxes;
+        if (!*yes) {
+            scanOver = true;
+            abandon();
+        }
+    });
+    return *yes && stopValue.load() != kAbandon;
+}
+
+void CScanDig::showSummary(const std::string& text, const std::string& caption) {
+    runAndWait([this, text, caption] {
+        applyPending(); // the writer's last texts first
+        scanOver = true;
+        ++openBoxes;
+        prompts->message(this, CEngineText::translate(text), CEngineText::translate(caption));
+        --openBoxes;
+    });
 }
 
 void CScanDig::showMainDialog() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scan/CProgressMeter.h"
 #include "scan/CScanFrontEnd.h"
 
 #include <QDialog>
@@ -9,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <ctime>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
@@ -16,6 +18,7 @@
 #include <optional>
 #include <string>
 
+class CDevice;
 class CScanWorker;
 class CUserPrompts;
 class CValloraDlg;
@@ -34,16 +37,25 @@ struct tagScanSource {
 // The progress window of one scan. It runs the scan worker and is the scan
 // engine's front end: every call the engine makes on the worker's thread is
 // carried out on the UI thread. Label and progress updates are coalesced so
-// the worker never waits for the screen; only the summary holds the worker
-// until the user has closed it.
+// the worker never waits for the screen; only the summary and the questions
+// hold the worker until the user has answered.
 class CScanDig : public QDialog, public CScanFrontEnd {
     Q_OBJECT
 public:
+    // Opens the source read-only; throws CDeviceOpenError. stop is set when
+    // the scan is abandoned meanwhile (a password prompt then ends).
+    using OpenFunction = std::function<std::shared_ptr<CDevice>(const tagScanSource& source,
+                                                                const std::atomic<bool>& stop)>;
+
     CScanDig(CValloraDlg* mainDialog, tagScanSource source, std::string outputFolder,
-             CUserPrompts* prompts, std::shared_future<void> previousWorker = {});
+             CUserPrompts* prompts, std::shared_future<void> previousWorker = {},
+             OpenFunction opener = {});
     ~CScanDig() override;
 
-    // Window initialisation: topmost, stop request 0, the worker started.
+    // The opener the program uses: udisks2 or pkexec where rights are missing.
+    static OpenFunction defaultOpener();
+
+    // Window initialisation: stop request 0, the worker started.
     void OnInitDialog();
     // The worker's end, for the scan that follows to wait on.
     std::shared_future<void> workerDone() const { return done; }
@@ -53,17 +65,30 @@ public:
     // once its worker has ended.
     void retire();
 
-    // The caption, from the worker's thread.
+    // From the worker's thread: the caption; the size of a cluster, so that
+    // the progress can be told in bytes.
     void setCaption(const std::string& text);
+    void setClusterSize(uint32_t bytes);
+    // From the worker's thread: the scan cannot start. A box says why, then
+    // the main dialog comes back.
+    void showFailure(const QString& lead, const std::string& reason);
+    // From the worker's thread: the chosen file system cannot be read; asks
+    // whether to sweep every sector instead. Waits for the answer; after No
+    // the main dialog is back.
+    bool offerRawSweep(const QString& lead, const std::string& reason);
     // Set when the scan is abandoned: ends a password prompt in progress.
     const std::atomic<bool>& abandonFlag() const { return abandoned; }
     const tagScanSource& source() const { return scanSource; }
+    const OpenFunction& opener() const { return openSource; }
+    // True while the stop question is open: the sweep waits before its next run.
+    bool sweepPaused() const { return paused.load(); }
 
     // CScanFrontEnd, called on the worker's thread.
     void showLabelText(int controlId, const std::string& text) override;
     void setProgressRange(uint32_t maximum) override;
     void setProgressPos(uint32_t position) override;
-    int stopRequest() override { return stopValue.load(); }
+    // Waits while the stop question is open.
+    int stopRequest() override;
     void publishFoundCount(uint32_t count) override { foundCount.store(count); }
     void showSummary(const std::string& text, const std::string& caption) override;
     void showMainDialog() override;
@@ -81,15 +106,28 @@ signals:
 
 public slots:
     void OnBnClickedCancel();
+    // Escape: asks as Cancel does while a scan runs.
+    void reject() override;
+
+protected:
+    // The close box: asks as Cancel does while a scan runs.
+    void closeEvent(QCloseEvent* event) override;
 
 private slots:
     void onWorkerFinished();
     void flushPending();
     void applyPending();
+    void showDetails();
 
 private:
+    bool scanRunning() const;
     void abandon();
+    void pauseSweep(bool pause);
     void post(std::function<void()> call);
+    // Runs call on the UI thread and waits until it has run (or the scan
+    // was replaced, when it is skipped).
+    void runAndWait(std::function<void()> call);
+    void releaseWaits();
     void queueFlush();
     void deleteWhenIdle();
 
@@ -98,6 +136,7 @@ private:
     tagScanSource scanSource;
     std::string folder;
     CUserPrompts* prompts;
+    OpenFunction openSource;
     std::shared_future<void> previous;
     std::promise<void> donePromise;
     std::shared_future<void> done;
@@ -110,7 +149,13 @@ private:
     bool finished = false;
     bool endRequested = false;
     bool deletePending = false;
+    bool scanOver = false; // summary shown, or the scan failed: closing just closes
     int openBoxes = 0;
+
+    // The stop question's pause.
+    std::atomic<bool> paused{false};
+    std::mutex pauseLock;
+    std::condition_variable pauseWake;
 
     // Latest texts and progress not yet shown, under pendingLock.
     std::mutex pendingLock;
@@ -119,19 +164,24 @@ private:
     std::optional<uint32_t> pendingRange;
     std::optional<uint32_t> pendingPos;
     std::atomic<bool> flushQueued{false};
+    // The sweep's size, pace and time, under pendingLock.
+    CProgressMeter meter;
+    uint32_t clusterBytes = 0;
+    int rangesSeen = 0; // the first range is the sweep's, the next the writing's
     // The screen is brought up to date at most every kFlushIntervalMs.
     static constexpr int kFlushIntervalMs = 40;
     QElapsedTimer lastFlush;
     QTimer flushTimer;
+    QTimer detailsTimer;   // the time shown moves on between progress reports
     int progressShift = 0; // the bar holds int: large counts are scaled down
 
-    // The summary box the worker waits on.
+    // Boxes the worker waits on.
     struct tagWait {
         std::mutex lock;
         std::condition_variable wake;
         bool done = false;
     };
-    std::shared_ptr<tagWait> summaryWait;
+    std::shared_ptr<tagWait> currentWait;
     std::mutex waitLock;
     bool waitsReleased = false;
 

@@ -1,15 +1,25 @@
 #include "app/CScanWorker.h"
 
-#include "app/CDeviceOpener.h"
 #include "app/CScanDig.h"
 #include "platform/CFileDevice.h"
 #include "scan/CScanner.h"
+#include "volume/COpenFailureText.h"
 #include "volume/CVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
 #include "volume/CVolumeOpener.h"
 
+#include <QCoreApplication>
+
 #include <cstdio>
 #include <exception>
+
+namespace {
+
+QString text(const char* source) {
+    return QCoreApplication::translate("CScanWorker", source);
+}
+
+} // namespace
 
 CScanWorker::CScanWorker(CScanDig* dialog, std::shared_future<void> previous,
                          std::promise<void>* done)
@@ -23,46 +33,69 @@ void CScanWorker::run() {
         scanThreadProc();
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "vallora: the scan ended: %s\n", failure.what());
+        dialog->showFailure(text(QT_TRANSLATE_NOOP("CScanWorker", "扫描意外结束。")),
+                            failure.what());
     } catch (...) {
         std::fprintf(stderr, "vallora: the scan ended on an unknown failure\n");
+        dialog->showFailure(text(QT_TRANSLATE_NOOP("CScanWorker", "扫描意外结束。")), "");
     }
     done->set_value();
 }
 
 void CScanWorker::scanThreadProc() {
     const tagScanSource& source = dialog->source();
-    if (source.path.empty())
-        return; // no drive selected: the dialog stays as it is
-    if (dialog->stopRequest() == CScanDig::kAbandon)
+    if (source.path.empty()) {
+        dialog->showFailure(
+            text(QT_TRANSLATE_NOOP("CScanWorker", "没有选择要扫描的盘或磁盘映像文件。")), "");
+        return;
+    }
+    if (dialog->abandonFlag().load())
         return;
 
-    std::shared_ptr<CFileDevice> device;
+    std::shared_ptr<CDevice> device;
     try {
-        device = CDeviceOpener::open(source.path, source.imageFile, dialog->abandonFlag());
+        device = dialog->opener()(source, dialog->abandonFlag());
     } catch (const CDeviceOpenError& failure) {
-        std::fprintf(stderr, "vallora: %s\n", failure.what());
+        const std::string why = COpenFailureText::cannotOpen(failure.what());
+        std::fprintf(stderr, "vallora: %s\n", why.c_str());
+        if (!dialog->abandonFlag().load())
+            dialog->showFailure(
+                text(QT_TRANSLATE_NOOP("CScanWorker", "无法打开要扫描的盘或磁盘映像文件。")), why);
         return;
     }
 
     const std::string fileSystem = CVolumeOpener::detect(*device);
     dialog->setCaption("正在初始化,请等待......");
-    const CVolumeOpener::Kind kind =
-        CVolumeOpener::resolve(CVolumeOpener::Choice::Auto, fileSystem);
+    CVolumeOpener::Kind kind = CVolumeOpener::resolve(CVolumeOpener::Choice::Auto, fileSystem);
     const std::string searching = "正在搜索" + source.name + "盘文件";
 
     std::unique_ptr<CVolumeAccess> access;
-    try {
-        // NTFS shows the search caption once its allocation bitmap is in.
-        if (kind != CVolumeOpener::Kind::Ntfs)
-            dialog->setCaption(searching);
-        access = CVolumeOpener::build(kind, device);
-        if (kind == CVolumeOpener::Kind::Ntfs)
-            dialog->setCaption(searching);
-    } catch (const CVolumeOpenError& failure) {
-        std::fprintf(stderr, "vallora: %s: %s\n", failure.what(), failure.reason().c_str());
-        return;
+    for (;;) {
+        try {
+            // NTFS shows the search caption once its allocation bitmap is in.
+            if (kind != CVolumeOpener::Kind::Ntfs)
+                dialog->setCaption(searching);
+            access = CVolumeOpener::build(kind, device);
+            if (kind == CVolumeOpener::Kind::Ntfs)
+                dialog->setCaption(searching);
+            break;
+        } catch (const CVolumeOpenError& failure) {
+            const std::string why =
+                COpenFailureText::cannotRead(source.path, kind, failure.reason());
+            std::fprintf(stderr, "vallora: %s\n", why.c_str());
+            const QString lead =
+                text(QT_TRANSLATE_NOOP("CScanWorker", "无法按这个盘的文件系统读取它。"));
+            if (kind == CVolumeOpener::Kind::Raw) {
+                dialog->showFailure(lead, why);
+                return;
+            }
+            if (!dialog->offerRawSweep(lead, why))
+                return;
+            kind = CVolumeOpener::Kind::Raw;
+        }
     }
 
+    dialog->setClusterSize(access->getClusterSize());
     CScanner scanner(access.get());
     scanner.run(dialog);
     for (const auto& failure : scanner.writeFailures())

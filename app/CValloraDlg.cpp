@@ -34,13 +34,8 @@ namespace {
 
 const int kKindRole = Qt::UserRole + 1;
 
-bool writableFolder(const QString& path) {
-    return !path.isEmpty() && QFileInfo(path).isDir() &&
-           ::access(QFile::encodeName(path).constData(), W_OK | X_OK) == 0;
-}
-
 QString aboutEntryText() {
-    return QStringLiteral("关于 Vallora(&A)...");
+    return QCoreApplication::translate("CValloraDlg", "关于 Vallora(&A)...");
 }
 
 } // namespace
@@ -55,16 +50,17 @@ CValloraDlg::CValloraDlg(CUserPrompts* prompts, CDriveList drives, QUrl pageAddr
         this->prompts = ownPrompts.get();
     }
     ui->setupUi(this);
-    setWindowTitle(QString::fromUtf8(CPublisher::kDisplayName) +
+    setWindowTitle(CPublisher::text(CPublisher::kDisplayName) +
                    QString::fromUtf8(CPublisher::kCaptionVersion));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-    setFixedSize(size());
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     connect(ui->browseButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedBrowse);
     connect(ui->openFolderButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedOpenFolder);
     connect(ui->startButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedStartScan);
     connect(ui->driveCombo, &CDriveCombo::aboutToDropDown, this, &CValloraDlg::FillDriveList);
     connect(ui->driveCombo, &QComboBox::activated, this, &CValloraDlg::onDriveActivated);
+    connect(ui->outputEdit, &QLineEdit::textChanged, ui->outputEdit,
+            [edit = ui->outputEdit](const QString& text) { edit->setToolTip(text); });
     OnInitDialog();
 }
 
@@ -77,20 +73,19 @@ QUrl CValloraDlg::defaultPageAddress() {
     return QUrl(QStringLiteral(VALLORA_WEB_PAGE_URL));
 }
 
-const QString& CValloraDlg::sameDriveText() {
-    static const QString text =
-        QStringLiteral("扫描的分区和存放恢复后文件的盘符不能是同一盘符,请选择其它盘!");
-    return text;
+void CValloraDlg::setSourceOpener(CScanDig::OpenFunction opener) {
+    sourceOpener = std::move(opener);
+}
+
+QString CValloraDlg::sameDriveText() {
+    return tr("扫描的分区和存放恢复后文件的盘符不能是同一盘符,请选择其它盘!");
 }
 
 QString CValloraDlg::initialOutputFolder() {
-    const QString own = QCoreApplication::applicationDirPath();
-    if (writableFolder(own))
-        return own;
-    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    if (writableFolder(pictures))
-        return pictures;
-    return QDir::homePath();
+    QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (pictures.isEmpty())
+        pictures = QDir::homePath();
+    return QDir(pictures).filePath(QStringLiteral("Vallora"));
 }
 
 void CValloraDlg::OnInitDialog() {
@@ -111,11 +106,11 @@ void CValloraDlg::OnInitDialog() {
 
 void CValloraDlg::createStatusBar() {
     statusBarWidget = new QStatusBar(this);
-    statusBarWidget->setSizeGripEnabled(false);
-    statusBarWidget->setGeometry(0, height() - 24, width(), 24);
+    statusBarWidget->setSizeGripEnabled(true);
+    ui->mainLayout->addWidget(statusBarWidget);
     // Parts end at 60, 250 and 560 pixels; the fourth takes the rest.
     auto* aboutButton = new QToolButton(statusBarWidget);
-    aboutButton->setText(QStringLiteral("关于"));
+    aboutButton->setText(tr("关于"));
     aboutButton->setToolTip(aboutEntryText().remove('&'));
     aboutButton->setAutoRaise(true);
     aboutButton->setFixedWidth(56);
@@ -128,7 +123,7 @@ void CValloraDlg::createStatusBar() {
                  {CPublisher::kStatusMail, 310},
                  {CPublisher::kStatusMessenger, 0}};
     for (const auto& part : parts) {
-        auto* label = new QLabel(QString::fromUtf8(part.text), statusBarWidget);
+        auto* label = new QLabel(CPublisher::text(part.text), statusBarWidget);
         if (part.width)
             label->setFixedWidth(part.width - 6);
         statusBarWidget->addWidget(label, part.width ? 0 : 1);
@@ -158,11 +153,14 @@ void CValloraDlg::FillDriveList() {
         combo->setItemData(combo->count() - 1, DeviceEntry, kKindRole);
     }
     for (const QString& image : imageFiles) {
-        combo->addItem(QStringLiteral("映像文件 ") + image, image);
+        // A long path keeps its file name in view; the tooltip has it whole.
+        const QString shown = fontMetrics().elidedText(image, Qt::ElideMiddle, kImagePathWidth);
+        combo->addItem(tr("映像文件 %1").arg(shown), image);
         combo->setItemData(combo->count() - 1, ImageEntry, kKindRole);
+        combo->setItemData(combo->count() - 1, image, Qt::ToolTipRole);
     }
     const int entries = combo->count();
-    combo->addItem(QStringLiteral("选择磁盘映像文件..."));
+    combo->addItem(tr("选择磁盘映像文件..."));
     combo->setItemData(combo->count() - 1, ChooseImageEntry, kKindRole);
     combo->setCurrentIndex(entries > 0 ? 0 : -1);
 }
@@ -199,7 +197,9 @@ tagScanSource CValloraDlg::selectedSource() const {
     } else if (kind == ImageEntry) {
         source.path = QFile::encodeName(path).toStdString();
         source.name = QFileInfo(path).fileName().toStdString();
-        source.imageFile = true;
+        // A block device picked as a file is still a device (rights, same disk).
+        struct stat st {};
+        source.imageFile = !(::stat(source.path.c_str(), &st) == 0 && S_ISBLK(st.st_mode));
     }
     return source;
 }
@@ -225,7 +225,7 @@ void CValloraDlg::OnBnClickedBrowse() {
     const QString chosen = prompts->pickFolder(outputFolderPath);
     if (!chosen.isEmpty()) {
         if (onSelectedDrive(chosen)) {
-            prompts->message(this, sameDriveText(), QCoreApplication::applicationName());
+            prompts->message(this, sameDriveText(), CPublisher::text(CPublisher::kDisplayName));
             return; // the folder and the edit box stay as they were
         }
         outputFolderPath = chosen;
@@ -234,15 +234,30 @@ void CValloraDlg::OnBnClickedBrowse() {
 }
 
 void CValloraDlg::OnBnClickedOpenFolder() {
-    prompts->openFolder(outputFolderPath);
+    // The folder in the box, typed or picked.
+    const QString folder = ui->outputEdit->text().trimmed();
+    if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+        prompts->warning(this, tr("文件夹不存在:%1").arg(folder),
+                         CPublisher::text(CPublisher::kDisplayName));
+        return;
+    }
+    prompts->openFolder(folder);
 }
 
 void CValloraDlg::OnBnClickedStartScan() {
-    outputFolderPath = ui->outputEdit->text();
+    outputFolderPath = ui->outputEdit->text().trimmed();
+    if (selectedSource().path.empty()) {
+        prompts->warning(this, tr("请选择要扫描的盘,或者选择一个磁盘映像文件。"),
+                         CPublisher::text(CPublisher::kDisplayName));
+        return;
+    }
+    // The folder offered at start is made when first used.
+    if (outputFolderPath == initialOutputFolder())
+        QDir().mkpath(outputFolderPath);
     // A typed path gets the same check as a picked one: writing on the
     // scanned disk would overwrite the photos being recovered.
     if (onSelectedDrive(outputFolderPath)) {
-        prompts->message(this, sameDriveText(), QCoreApplication::applicationName());
+        prompts->message(this, sameDriveText(), CPublisher::text(CPublisher::kDisplayName));
         return;
     }
     hide();
@@ -254,7 +269,7 @@ void CValloraDlg::OnBnClickedStartScan() {
     }
     auto* dialog =
         new CScanDig(this, selectedSource(), QFile::encodeName(outputFolderPath).toStdString(),
-                     prompts, previousWorker);
+                     prompts, previousWorker, sourceOpener);
     scanDialogPtr = dialog;
     connect(dialog, &CScanDig::programEndRequested, this, &CValloraDlg::programEndRequested);
     dialog->OnInitDialog();
@@ -272,10 +287,10 @@ void CValloraDlg::closeEvent(QCloseEvent* event) {
 }
 
 void CValloraDlg::keyPressEvent(QKeyEvent* event) {
-    // Enter ends the dialog as Esc does.
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == 0) {
-        accept();
+    // Escape does not end the program; the close box and the system menu
+    // do. Enter presses the focused button, else "开始扫描" (the dialog's).
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
         return;
     }
     QDialog::keyPressEvent(event);

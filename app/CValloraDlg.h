@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/CDriveList.h"
+#include "app/CScanDig.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -35,11 +36,10 @@ public:
     ~CValloraDlg() override;
 
     static QUrl defaultPageAddress();
-    // The folder recovered files go to when the user has chosen none: the
-    // program's own folder when the user may write there, else the pictures
-    // folder, else the home folder.
+    // The folder recovered files go to when the user has chosen none:
+    // "Vallora" in the user's pictures folder, made when a scan first uses it.
     static QString initialOutputFolder();
-    static const QString& sameDriveText();
+    static QString sameDriveText();
 
     // Rebuilds the drive list: disks and partitions, the image files chosen
     // so far, and the entry that chooses an image file; selects the first.
@@ -54,6 +54,8 @@ public:
     CExplorer1* webPane() const;
     QStatusBar* statusBar() const { return statusBarWidget; }
     CScanDig* scanDialog() const;
+    // How the scans started from here open their source (tests fake it).
+    void setSourceOpener(CScanDig::OpenFunction opener);
     const QString& outputFolder() const { return outputFolderPath; }
 
 public slots:
@@ -73,6 +75,7 @@ protected:
 
 private:
     enum EntryKind { DeviceEntry = 1, ImageEntry = 2, ChooseImageEntry = 3 };
+    static constexpr int kImagePathWidth = 420; // pixels of an image path in the list
     void OnInitDialog();
     void onDriveActivated(int index);
     void createStatusBar();
@@ -88,4 +91,5 @@ private:
     QStatusBar* statusBarWidget = nullptr;
     std::vector<tagDriveEntry> drives;
     std::vector<QString> imageFiles;
+    CScanDig::OpenFunction sourceOpener;
 };

@@ -6,6 +6,7 @@
 #include "platform/CFileDevice.h"
 #include "platform/COutputFolder.h"
 #include "scan/CScanner.h"
+#include "volume/COpenFailureText.h"
 #include "volume/CRawVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
 #include "volume/CVolumeOpener.h"
@@ -75,7 +76,7 @@ int CRecoverCommand::run(int argc, char** argv) {
     try {
         device = CVolumeAccess::openVolumeDevice(options.source, options.sectorSize);
     } catch (const CVolumeOpenError& e) {
-        return fail(kExitSourceError, "cannot open the source " + e.reason());
+        return fail(kExitSourceError, COpenFailureText::cannotOpen(e.reason()));
     }
     tagScannedSource scanned;
     if (!tagScannedSource::ofDescriptor(device->descriptor(), scanned))
@@ -99,9 +100,8 @@ int CRecoverCommand::run(int argc, char** argv) {
     } catch (const CVolumeOpenError& e) {
         const bool raw = kind == CVolumeOpener::Kind::Raw;
         return fail(kExitSourceError,
-                    "cannot read " + options.source +
-                        (raw ? "" : std::string(" as ") + CVolumeOpener::kindText(kind)) + ": " +
-                        e.reason() + (raw ? "" : " (--fs raw sweeps every sector)"));
+                    COpenFailureText::cannotRead(options.source, kind, e.reason()) +
+                        (raw ? "" : " (--fs raw sweeps every sector)"));
     }
     auto* raw = dynamic_cast<CRawVolumeAccess*>(access.get());
     if (raw && raw->isTruncated())

@@ -47,26 +47,12 @@ void CTerminalFrontEnd::interrupt() {
     }
 }
 
-namespace {
-
-std::string formatDuration(double seconds) {
-    const long total = long(seconds + 0.5);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
-                      total % 60);
-    else
-        std::snprintf(text, sizeof text, "%ld:%02ld", total / 60, total % 60);
-    return text;
-}
-
-} // namespace
-
 CTerminalFrontEnd::CTerminalFrontEnd(std::string outputDir, uint32_t clusterSize,
                                      uint32_t sectorSize, bool showProgress)
     : folder(std::move(outputDir)), clusterSize(clusterSize),
-      sectorsPerCluster(sectorSize ? clusterSize / sectorSize : 0), progress(showProgress),
-      started(std::chrono::steady_clock::now()) {}
+      sectorsPerCluster(sectorSize ? clusterSize / sectorSize : 0), progress(showProgress) {
+    meter.start(0);
+}
 
 void CTerminalFrontEnd::installInterruptHandler() {
     struct sigaction action {};
@@ -94,11 +80,12 @@ void CTerminalFrontEnd::showLabelText(int controlId, const std::string& text) {
 
 void CTerminalFrontEnd::setProgressRange(uint32_t maximum) {
     range = maximum;
-    started = std::chrono::steady_clock::now();
+    meter.start(uint64_t(maximum) * clusterSize);
 }
 
 void CTerminalFrontEnd::setProgressPos(uint32_t pos) {
     position = pos;
+    meter.update(uint64_t(pos) * clusterSize);
     drawProgress(false);
 }
 
@@ -124,17 +111,16 @@ void CTerminalFrontEnd::drawProgress(bool force) {
         std::snprintf(line, sizeof line, "\rWriting %u images: %s", found,
                       writePercent.empty() ? "0%" : writePercent.c_str());
     } else {
-        const double seconds = std::chrono::duration<double>(now - started).count();
-        const double share = range ? double(position) / range : 1.0;
-        const double bytes = double(position) * clusterSize;
-        const double rate = seconds > 0 ? bytes / seconds : 0;
-        const std::string eta = (rate > 0 && share > 0) ? formatDuration(seconds / share - seconds)
-                                                        : std::string("--:--");
+        const CProgressMeter::tagReading r = meter.reading(now);
+        const double share = range ? r.share : 1.0;
+        const std::string eta =
+            r.secondsLeftKnown ? CProgressMeter::durationText(r.secondsLeft) : std::string("--:--");
         std::snprintf(line, sizeof line,
-                      "\r%6.2f%%  %llu of %llu sectors swept  %u images found  %.1f MB/s  "
+                      "\r%6.2f%%  %llu of %llu sectors swept  %u images found  %s MB/s  "
                       "ETA %s",
                       share * 100, (unsigned long long)position * sectorsPerCluster,
-                      (unsigned long long)range * sectorsPerCluster, found, rate / 1e6,
+                      (unsigned long long)range * sectorsPerCluster, found,
+                      CProgressMeter::megabytesPerSecondText(r.bytesPerSecond).c_str(),
                       eta.c_str());
     }
     std::fprintf(stderr, "%s\033[K", line);

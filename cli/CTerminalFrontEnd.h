@@ -1,5 +1,6 @@
 #pragma once
 
+#include "scan/CProgressMeter.h"
 #include "scan/CScanFrontEnd.h"
 
 #include <atomic>
@@ -55,7 +56,7 @@ private:
     uint32_t position = 0;
     uint32_t found = 0;
     std::string writePercent;
-    std::chrono::steady_clock::time_point started;
+    CProgressMeter meter;
     std::chrono::steady_clock::time_point lastDrawn;
     const CScanner* scannerShown = nullptr;
 };

@@ -61,6 +61,8 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
         summary += format(",%u个已存在相同文件,未重复写入", identicalCount);
     // Only a sweep that reached the end of the volume is complete.
     const bool untouched = scanDialog->stopRequest() == CScanFrontEnd::kRunning && !lostSource;
+    if (!sweptWhole())
+        summary += "\n" + partialSweepText();
     scanDialog->showSummary(summary, untouched ? "扫描完成" : "扫描终止");
     fileCount = 0;
     scanDialog->showMainDialog();
@@ -88,6 +90,28 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     // Nothing follows the last sector swept.
     flushHeldSector();
     foundTotal = fileCount;
+    sweptTo = i < clusterCount ? i : clusterCount;
+    // A sweep that ended early shows where it ended, on the bar and the labels.
+    if (!sweptWhole() && scanDialog->stopRequest() != CScanFrontEnd::kAbandon)
+        reportProgress(sweptTo);
+}
+
+bool CScanner::sweptWhole() const {
+    return sweptTo >= clusterCount && !lostSource;
+}
+
+uint64_t CScanner::sweptSectors() const {
+    return uint64_t(sweptTo) * sectorsPerCluster;
+}
+
+uint64_t CScanner::totalSectors() const {
+    return uint64_t(clusterCount) * sectorsPerCluster;
+}
+
+std::string CScanner::partialSweepText() const {
+    const double share = clusterCount ? double(sweptTo) * 100 / double(clusterCount) : 0;
+    return format("扫描未完成:已扫描%llu个扇区,共%llu个扇区(%.2f%%)",
+                  (unsigned long long)sweptSectors(), (unsigned long long)totalSectors(), share);
 }
 
 uint32_t CScanner::findFreeRun(uint32_t first) {

@@ -79,6 +79,14 @@ public:
     const std::vector<std::pair<uint32_t, uint32_t>>& unreadableRanges() const {
         return unreadableSpans;
     }
+    // After the sweep: true when it reached the end of the volume; how many
+    // sectors it passed of how many.
+    bool sweptWhole() const;
+    uint64_t sweptSectors() const;
+    uint64_t totalSectors() const;
+    // The summary's second line after a sweep that ended early:
+    // "扫描未完成:已扫描N个扇区,共M个扇区(P%)".
+    std::string partialSweepText() const;
 
     CCandidateTracker& candidateTracker() { return *tracker; }
     // Recovered files are handed to this user and group (a program started
@@ -148,6 +156,7 @@ private:
 
     uint32_t writtenCount = 0;
     uint32_t foundTotal = 0;
+    uint32_t sweptTo = 0; // the first cluster the sweep did not pass
     uint32_t seconds = 0;
     uint64_t unreadable = 0;
     uint32_t failedReads = 0; // in the current run

@@ -28,6 +28,11 @@ void CScanner::recoverAll() {
 
     int folderFd = outputFd;
     std::string folderError;
+    if (total > 0) {
+        // The bar follows the writing, as the percentage does.
+        scanDialog->setProgressRange(total);
+        scanDialog->setProgressPos(0);
+    }
     if (total > 0 && folderFd < 0) {
         const std::string folder = scanDialog->outputFolder();
         folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -56,6 +61,7 @@ void CScanner::recoverAll() {
         percentSum += 100;
         std::snprintf(text, sizeof text, "%d%%", int(percentSum / total));
         showText(CScanFrontEnd::kPercentLabel, text);
+        scanDialog->setProgressPos(handled);
     }
     if (scanDialog->stopRequest() == CScanFrontEnd::kAbandon && handled < total)
         writingAbandoned = true;

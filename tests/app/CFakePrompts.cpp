@@ -16,9 +16,22 @@ void CFakePrompts::message(QWidget*, const QString& text, const QString& caption
         whileMessageShown();
 }
 
-bool CFakePrompts::question(QWidget*, const QString&, const QString&) {
+void CFakePrompts::warning(QWidget* owner, const QString& text, const QString& caption) {
+    warnings << text;
+    message(owner, text, caption);
+}
+
+CUserPrompts::Answer CFakePrompts::question(QWidget*, const QString& text, const QString&) {
     ++questions;
-    return answerYes;
+    questionTexts << text;
+    if (whileQuestionShown)
+        whileQuestionShown();
+    return answer;
+}
+
+CUserPrompts::Answer CFakePrompts::stopQuestion(QWidget* owner, const QString& text,
+                                                const QString& caption) {
+    return question(owner, text, caption);
 }
 
 void CFakePrompts::openFolder(const QString& path) {

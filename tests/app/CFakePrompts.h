@@ -14,16 +14,21 @@ public:
     QString pickFolder(const QString& start) override;
     QString pickImageFile(const QString& start) override;
     void message(QWidget* owner, const QString& text, const QString& caption) override;
-    bool question(QWidget* owner, const QString& text, const QString& caption) override;
+    void warning(QWidget* owner, const QString& text, const QString& caption) override;
+    Answer question(QWidget* owner, const QString& text, const QString& caption) override;
+    Answer stopQuestion(QWidget* owner, const QString& text, const QString& caption) override;
     void openFolder(const QString& path) override;
 
-    QString folderToPick;   // empty: the picker is cancelled
-    QString imageToPick;    // empty: the picker is cancelled
-    bool answerYes = false; // the answer to a question
-    QString pickerStart;    // where the folder picker opened
-    QStringList messages;   // texts of the boxes shown
-    QStringList captions;   // their captions
+    QString folderToPick;       // empty: the picker is cancelled
+    QString imageToPick;        // empty: the picker is cancelled
+    Answer answer = Answer::No; // the answer to a question
+    QString pickerStart;        // where the folder picker opened
+    QStringList messages;       // texts of the boxes shown (warnings too)
+    QStringList captions;       // their captions
+    QStringList warnings;       // texts of the warning boxes
+    QStringList questionTexts;  // texts of the questions asked
     int questions = 0;
     QStringList openedFolders;
-    std::function<void()> whileMessageShown; // runs inside message()
+    std::function<void()> whileMessageShown;  // runs inside message() and warning()
+    std::function<void()> whileQuestionShown; // runs inside the questions
 };

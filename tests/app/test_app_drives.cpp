@@ -6,15 +6,19 @@
 #include "app/CDriveList.h"
 #include "app/CScanDig.h"
 #include "app/CValloraDlg.h"
+#include "platform/CFileDevice.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -235,16 +239,95 @@ private slots:
         QVERIFY(dialog.isVisible());
     }
 
-    void enterAndEscapeEndTheDialog() {
-        for (int key : {int(Qt::Key_Return), int(Qt::Key_Escape)}) {
-            CFakePrompts prompts;
-            CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
-            dialog.show();
-            QSignalSpy finished(&dialog, &QDialog::finished);
-            QTest::keyClick(dialog.outputEdit(), Qt::Key(key));
-            QCOMPARE(finished.count(), 1);
-            QVERIFY(!dialog.isVisible());
+    void enterPressesButtonsAndEscapeKeepsTheDialog() {
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        dialog.setSourceOpener(
+            [](const tagScanSource&, const std::atomic<bool>&) -> std::shared_ptr<CDevice> {
+                throw CDeviceOpenError("fake: cannot open", EIO);
+            });
+        dialog.outputEdit()->setText(QString::fromStdString(output->path()));
+        dialog.show();
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        auto* start = dialog.findChild<QPushButton*>("startButton");
+        auto* browse = dialog.findChild<QPushButton*>("browseButton");
+        QVERIFY(start->isDefault());
+        QSignalSpy started(start, &QPushButton::clicked);
+        QSignalSpy browsed(browse, &QPushButton::clicked);
+
+        // Escape, wherever the focus is, does not end the program.
+        for (QWidget* focus :
+             {static_cast<QWidget*>(dialog.outputEdit()),
+              static_cast<QWidget*>(dialog.driveCombo()), static_cast<QWidget*>(browse)}) {
+            focus->setFocus();
+            QTest::keyClick(focus, Qt::Key_Escape);
+            QCOMPARE(finished.count(), 0);
+            QVERIFY(dialog.isVisible());
         }
+        // Enter on a focused button presses it.
+        browse->setFocus();
+        QTest::keyClick(browse, Qt::Key_Return);
+        QCOMPARE(browsed.count(), 1);
+        QCOMPARE(started.count(), 0);
+        // Enter in the folder box presses "开始扫描".
+        dialog.outputEdit()->setFocus();
+        QTest::keyClick(dialog.outputEdit(), Qt::Key_Return);
+        QCOMPARE(started.count(), 1);
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(dialog.scanDialog());
+        QTRY_VERIFY(dialog.isVisible()); // the fake source cannot be opened: back again
+        // The close box ends it.
+        dialog.close();
+        QCOMPARE(finished.count(), 1);
+    }
+
+    void openFolderOpensTheFolderInTheBox() {
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        const QString typed = QString::fromStdString(output->path());
+        dialog.outputEdit()->setText(typed);
+        dialog.OnBnClickedOpenFolder();
+        QCOMPARE(prompts.openedFolders, QStringList{typed});
+        // A folder that is not there is said so, not opened.
+        dialog.outputEdit()->setText(typed + "/missing");
+        dialog.OnBnClickedOpenFolder();
+        QCOMPARE(prompts.openedFolders, QStringList{typed});
+        QCOMPARE(prompts.warnings, QStringList{"文件夹不存在:" + typed + "/missing"});
+    }
+
+    void startWithNothingToScanSaysSo() {
+        CTempDir empty;
+        CFakePrompts prompts;
+        CValloraDlg dialog(&prompts, CDriveList(empty.path() + "/sys", empty.path() + "/dev"),
+                           QUrl());
+        dialog.show();
+        dialog.outputEdit()->setText(QString::fromStdString(output->path()));
+        dialog.OnBnClickedStartScan();
+        QCOMPARE(prompts.warnings, QStringList{"请选择要扫描的盘,或者选择一个磁盘映像文件。"});
+        QVERIFY(dialog.isVisible());
+        QVERIFY(!dialog.scanDialog());
+    }
+
+    void defaultOutputFolderIsMadeWhenFirstUsed() {
+        CTempDir home;
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", QByteArray::fromStdString(home.path()));
+        CFakePrompts prompts;
+        {
+            CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+            const QString folder = dialog.outputFolder();
+            QCOMPARE(folder, QString::fromStdString(home.path()) + "/Pictures/Vallora");
+            QVERIFY(!QFileInfo::exists(folder));
+            const QString image = QString::fromStdString(home.file("card.img"));
+            CTempDir::writeFile(image.toStdString(), std::vector<unsigned char>(8192, 0));
+            prompts.imageToPick = image;
+            emit dialog.driveCombo()->activated(dialog.driveCombo()->count() - 1);
+            dialog.OnBnClickedStartScan();
+            QVERIFY(QFileInfo(folder).isDir());
+            QVERIFY(dialog.scanDialog());
+            QTRY_VERIFY(dialog.scanDialog()->workerFinished());
+        }
+        qputenv("HOME", oldHome);
     }
 
 private:

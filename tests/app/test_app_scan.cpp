@@ -1,12 +1,15 @@
-// The scan dialog: its Cancel button and a whole scan from the main dialog
-// to the summary.
+// The scan dialog: its Cancel question, a scan that cannot start, the
+// progress it shows, and whole scans from the main dialog to the summary.
+#include "CDiskImageMaker.h"
 #include "CFakePrompts.h"
 #include "CJpegMaker.h"
+#include "CMemoryDevice.h"
 #include "CTempDir.h"
 #include "app/CDriveCombo.h"
 #include "app/CDriveList.h"
 #include "app/CScanDig.h"
 #include "app/CValloraDlg.h"
+#include "platform/CFileDevice.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -16,24 +19,31 @@
 #include <QTest>
 #include <QThread>
 
+#include <cerrno>
 #include <map>
 
 namespace {
 
 const uint32_t kSectorSize = 512;
+using Answer = CUserPrompts::Answer;
 
-// A disk image with no file system and JPEG images at the given sectors.
-std::map<uint32_t, std::vector<unsigned char>> writeImage(const std::string& path,
-                                                          uint32_t sectors) {
+// Disk bytes with no file system and JPEG images at the given sectors.
+std::vector<unsigned char> diskWithPhotos(uint32_t sectors, std::vector<uint32_t> at,
+                                          std::map<uint32_t, std::vector<unsigned char>>& photos) {
     std::vector<unsigned char> disk(size_t(sectors) * kSectorSize, 0);
-    std::map<uint32_t, std::vector<unsigned char>> photos;
     uint32_t seed = 7;
-    for (uint32_t sector : {64u, 3000u, 9001u}) {
+    for (uint32_t sector : at) {
         auto jpeg = CJpegMaker::make(CJpegMaker::Kind::Jfif, 96, 64, seed++);
         std::copy(jpeg.begin(), jpeg.end(), disk.begin() + size_t(sector) * kSectorSize);
         photos[sector] = jpeg;
     }
-    CTempDir::writeFile(path, disk);
+    return disk;
+}
+
+std::map<uint32_t, std::vector<unsigned char>> writeImage(const std::string& path,
+                                                          uint32_t sectors) {
+    std::map<uint32_t, std::vector<unsigned char>> photos;
+    CTempDir::writeFile(path, diskWithPhotos(sectors, {64u, 3000u, 9001u}, photos));
     return photos;
 }
 
@@ -41,7 +51,47 @@ QString labelText(QWidget* dialog, const char* name) {
     return dialog->findChild<QLabel*>(name)->text();
 }
 
+// An opener that holds the scan at its start until the scan is abandoned,
+// so the dialog is in the middle of a scan for as long as a test needs.
+std::shared_ptr<CDevice> holdUntilAbandoned(const tagScanSource&, const std::atomic<bool>& stop) {
+    while (!stop.load())
+        QThread::msleep(2);
+    throw CDeviceOpenError("held: abandoned", EINTR);
+}
+
+// A device whose every read takes a while, so that a sweep can be stopped
+// part way.
+class CSlowDevice : public CMemoryDevice {
+public:
+    using CMemoryDevice::CMemoryDevice;
+    bool readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
+                int& error) override {
+        QThread::msleep(60);
+        return CMemoryDevice::readAt(offset, buffer, length, got, error);
+    }
+};
+
+// How the user asks a running scan to stop.
+enum class Trigger { Button, Escape, CloseBox };
+
+void trigger(CScanDig* scan, Trigger how) {
+    switch (how) {
+    case Trigger::Button:
+        scan->OnBnClickedCancel();
+        break;
+    case Trigger::Escape:
+        QTest::keyClick(scan, Qt::Key_Escape);
+        break;
+    case Trigger::CloseBox:
+        scan->close();
+        break;
+    }
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(Trigger)
+Q_DECLARE_METATYPE(CUserPrompts::Answer)
 
 class TestAppScan : public QObject {
     Q_OBJECT
@@ -63,36 +113,49 @@ private slots:
 
     void cancel_data() {
         QTest::addColumn<uint32_t>("found");
-        QTest::addColumn<bool>("answerYes");
+        QTest::addColumn<Trigger>("how");
+        QTest::addColumn<Answer>("answer");
         QTest::addColumn<int>("questions");
         QTest::addColumn<int>("stop");
-        QTest::addRow("nothing found") << 0u << true << 0 << int(CScanDig::kAbandon);
-        QTest::addRow("found, Yes") << 3u << true << 1 << int(CScanDig::kStopAndWrite);
-        QTest::addRow("found, No") << 3u << false << 1 << int(CScanDig::kAbandon);
+        const int running = CScanDig::kRunning, write = CScanDig::kStopAndWrite,
+                  abandon = CScanDig::kAbandon;
+        QTest::addRow("nothing found") << 0u << Trigger::Button << Answer::Yes << 0 << abandon;
+        QTest::addRow("Yes") << 3u << Trigger::Button << Answer::Yes << 1 << write;
+        QTest::addRow("No") << 3u << Trigger::Button << Answer::No << 1 << abandon;
+        QTest::addRow("go on") << 3u << Trigger::Button << Answer::Dismissed << 1 << running;
+        QTest::addRow("Escape, Yes") << 3u << Trigger::Escape << Answer::Yes << 1 << write;
+        QTest::addRow("Escape, go on")
+            << 3u << Trigger::Escape << Answer::Dismissed << 1 << running;
+        QTest::addRow("close box, No") << 3u << Trigger::CloseBox << Answer::No << 1 << abandon;
+        QTest::addRow("close box, go on")
+            << 3u << Trigger::CloseBox << Answer::Dismissed << 1 << running;
     }
     void cancel() {
         QFETCH(uint32_t, found);
-        QFETCH(bool, answerYes);
+        QFETCH(Trigger, how);
+        QFETCH(Answer, answer);
         QFETCH(int, questions);
         QFETCH(int, stop);
-        // No source: the worker ends at once and the dialog stays as it is.
-        auto* scan = new CScanDig(dialog.get(), tagScanSource{}, output->path(), &prompts);
+        auto* scan = new CScanDig(dialog.get(), tagScanSource{"held", "held", true}, output->path(),
+                                  &prompts, {}, holdUntilAbandoned);
         scan->OnInitDialog();
         scan->show();
         dialog->hide();
-        QTRY_VERIFY(scan->workerFinished());
         QCOMPARE(scan->windowTitle(), QString("正在初始化,请等待...."));
 
         scan->foundCount = found;
-        prompts.answerYes = answerYes;
-        scan->OnBnClickedCancel();
+        prompts.answer = answer;
+        trigger(scan, how);
         QCOMPARE(prompts.questions, questions);
+        if (questions)
+            QCOMPARE(prompts.questionTexts.last(), QString("取消扫描以后,恢复已经扫描到的文件"));
         QCOMPARE(scan->stopRequest(), stop);
+        QVERIFY(!scan->sweepPaused());
         const bool abandoned = stop == CScanDig::kAbandon;
         QCOMPARE(dialog->isVisible(), abandoned);
         QCOMPARE(scan->isVisible(), !abandoned);
 
-        if (!abandoned) {
+        if (stop == CScanDig::kStopAndWrite) {
             // A second Cancel abandons at once, without a question.
             scan->OnBnClickedCancel();
             QCOMPARE(prompts.questions, questions);
@@ -103,24 +166,181 @@ private slots:
         delete scan;
     }
 
-    void escapeHidesButKeepsScanning() {
-        auto* scan = new CScanDig(dialog.get(), tagScanSource{}, output->path(), &prompts);
+    void questionHoldsTheSweepUntilAnswered() {
+        auto* scan = new CScanDig(dialog.get(), tagScanSource{"held", "held", true}, output->path(),
+                                  &prompts, {}, holdUntilAbandoned);
+        scan->OnInitDialog();
+        scan->show();
+        scan->foundCount = 2;
+        // Stands in for the scanner, which asks for the stop request before every run.
+        std::atomic<int> runs{0};
+        QThread* sweep = QThread::create([&] {
+            while (scan->stopRequest() == CScanDig::kRunning) {
+                ++runs;
+                QThread::msleep(1);
+            }
+        });
+        sweep->start();
+        QTRY_VERIFY(runs.load() > 5);
+
+        int heldRuns = -1;
+        prompts.whileQuestionShown = [&] {
+            QVERIFY(scan->sweepPaused());
+            QTest::qWait(50);
+            const int before = runs.load();
+            QTest::qWait(200);
+            heldRuns = runs.load() - before;
+        };
+        prompts.answer = Answer::Dismissed;
+        scan->OnBnClickedCancel();
+        QCOMPARE(heldRuns, 0);
+        // Going on lets the sweep run again.
+        const int after = runs.load();
+        QTRY_VERIFY(runs.load() > after + 5);
+
+        // No ends a held sweep as it ends a running one.
+        prompts.answer = Answer::No;
+        scan->OnBnClickedCancel();
+        QVERIFY(sweep->wait(5000));
+        QCOMPARE(scan->stopRequest(), int(CScanDig::kAbandon));
+        delete sweep;
+        delete scan;
+    }
+
+    void scanThatCannotStartSaysWhy_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<bool>("fakeDenied");
+        QTest::addColumn<QString>("lead");
+        QTest::addColumn<QString>("reason");
+        QTest::addRow("no rights") << "/dev/sdx" << true << "无法打开要扫描的盘或磁盘映像文件。"
+                                   << "cannot open the source /dev/sdx: Permission denied";
+        QTest::addRow("image gone")
+            << "gone.img" << false << "无法打开要扫描的盘或磁盘映像文件。"
+            << "cannot open the source %1/gone.img: No such file or directory";
+        QTest::addRow("nothing selected")
+            << "" << false << "没有选择要扫描的盘或磁盘映像文件。" << QString();
+    }
+    void scanThatCannotStartSaysWhy() {
+        QFETCH(QString, source);
+        QFETCH(bool, fakeDenied);
+        QFETCH(QString, lead);
+        QFETCH(QString, reason);
+        tagScanSource scanned;
+        CScanDig::OpenFunction opener;
+        if (fakeDenied) {
+            scanned = {source.toStdString(), "sdx", false};
+            opener = [](const tagScanSource&,
+                        const std::atomic<bool>&) -> std::shared_ptr<CDevice> {
+                throw CDeviceOpenError("/dev/sdx: Permission denied", EACCES);
+            };
+        } else if (!source.isEmpty()) {
+            scanned = {output->file(source.toStdString()), source.toStdString(), true};
+            reason = reason.arg(QString::fromStdString(output->path()));
+        }
+        auto* scan = new CScanDig(dialog.get(), scanned, output->path(), &prompts, {}, opener);
         scan->OnInitDialog();
         scan->show();
         dialog->hide();
-        QTest::keyClick(scan, Qt::Key_Escape);
+        QTRY_COMPARE(prompts.warnings.size(), 1);
+        QCOMPARE(prompts.captions, QStringList{"无法开始扫描"});
+        const QString expected = reason.isEmpty() ? lead : lead + "\n\n" + reason;
+        QCOMPARE(prompts.warnings.first(), expected);
+        // The main dialog is back; the scan window with its placeholders is gone.
+        QVERIFY(dialog->isVisible());
         QVERIFY(!scan->isVisible());
-        QCOMPARE(scan->stopRequest(), int(CScanDig::kRunning));
-        QVERIFY(!dialog->isVisible());
+        QTRY_VERIFY(scan->workerFinished());
+        delete scan;
+    }
+
+    void refusedFileSystemOffersARawSweep_data() {
+        QTest::addColumn<Answer>("answer");
+        QTest::addRow("Yes: raw sweep") << Answer::Yes;
+        QTest::addRow("No: back") << Answer::No;
+    }
+    void refusedFileSystemOffersARawSweep() {
+        QFETCH(Answer, answer);
+        if (!CDiskImageMaker::haveTool("mkfs.vfat"))
+            QSKIP("mkfs.vfat is not installed");
+        // A FAT32 card cut short: its boot sector names FAT32, its FAT is missing.
+        const std::string image = output->file("cut.img");
+        QVERIFY(CDiskImageMaker::run("truncate -s 40M " + CDiskImageMaker::quote(image) +
+                                     " && mkfs.vfat -F 32 " + CDiskImageMaker::quote(image) +
+                                     " && truncate -s 16K " + CDiskImageMaker::quote(image)));
+        std::vector<unsigned char> bytes = CTempDir::readFile(image);
+        const auto photo = CJpegMaker::make(CJpegMaker::Kind::Exif, 64, 48, 3);
+        bytes.resize(16384 + photo.size() + 1024, 0);
+        std::copy(photo.begin(), photo.end(), bytes.begin() + 16384);
+        CTempDir::writeFile(image, bytes);
+        CTempDir recovered;
+
+        prompts.answer = answer;
+        auto* scan =
+            new CScanDig(dialog.get(), {image, "cut.img", true}, recovered.path(), &prompts);
+        QSignalSpy ended(scan, &CScanDig::programEndRequested);
+        scan->OnInitDialog();
+        scan->show();
+        dialog->hide();
+        QTRY_VERIFY(scan->workerFinished());
+        QCOMPARE(prompts.questions, 1);
+        QVERIFY2(prompts.questionTexts.first().startsWith(
+                     "无法按这个盘的文件系统读取它。\n\ncannot read " +
+                     QString::fromStdString(image) + " as FAT32: "),
+                 qPrintable(prompts.questionTexts.first()));
+        if (answer == Answer::Yes) {
+            QTRY_COMPARE(ended.count(), 1);
+            QCOMPARE(prompts.captions, QStringList{"扫描完成"});
+            QCOMPARE(CTempDir::readFile(recovered.file(std::to_string(32 + 1982) + ".jpg")), photo);
+        } else {
+            QVERIFY(prompts.messages.isEmpty());
+            QVERIFY(dialog->isVisible());
+            QVERIFY(!scan->isVisible());
+            QVERIFY(CTempDir::contentsOf(recovered.path()).empty());
+        }
+        delete scan;
+    }
+
+    void stoppedScanSaysHowFarItGot() {
+        std::map<uint32_t, std::vector<unsigned char>> photos;
+        // 200000 sectors read in runs of 40000, each read taking a while.
+        auto device = std::make_shared<CSlowDevice>(diskWithPhotos(1000, {64u}, photos),
+                                                    kSectorSize, uint64_t(200000) * kSectorSize);
+        CTempDir recovered;
+        auto* scan = new CScanDig(
+            dialog.get(), {"slow", "slow", true}, recovered.path(), &prompts, {},
+            [device](const tagScanSource&, const std::atomic<bool>&) { return device; });
+        QSignalSpy ended(scan, &CScanDig::programEndRequested);
+        scan->OnInitDialog();
+        scan->show();
+        QTRY_VERIFY(scan->foundCount.load() == 1);
+        prompts.answer = Answer::Yes;
+        scan->OnBnClickedCancel();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 20000);
+
+        QCOMPARE(prompts.captions, QStringList{"扫描终止"});
+        const QRegularExpression summary("^用时\\d+秒,成功恢复1个文件\n扫描未完成:已扫描(\\d+)"
+                                         "个扇区,共200000个扇区\\(([0-9.]+)%\\)$");
+        const auto m = summary.match(prompts.messages.first());
+        QVERIFY2(m.hasMatch(), qPrintable(prompts.messages.first()));
+        const double swept = m.captured(1).toDouble();
+        QVERIFY(swept > 0 && swept < 200000);
+        QCOMPARE(m.captured(2), QString::number(swept * 100 / 200000, 'f', 2));
+        // The bar and the percentage both tell the writing, which is done.
+        auto* bar = scan->findChild<QProgressBar*>("progressBar");
+        QCOMPARE(bar->value(), bar->maximum());
+        QCOMPARE(labelText(scan, "percentLabel"), QString("100%"));
+        QCOMPARE(CTempDir::readFile(recovered.file(std::to_string(64 + 1982) + ".jpg")),
+                 photos[64]);
         delete scan;
     }
 
     void updatesFromWorkerEndAtLatestState() {
-        auto* scan = new CScanDig(dialog.get(), tagScanSource{}, output->path(), &prompts);
+        auto* scan = new CScanDig(dialog.get(), tagScanSource{"held", "held", true}, output->path(),
+                                  &prompts, {}, holdUntilAbandoned);
         scan->OnInitDialog();
         scan->show();
         // A sweep of more clusters than the bar's int holds, reported fast.
         QThread* worker = QThread::create([scan] {
+            scan->setClusterSize(512);
             scan->setProgressRange(0xFFFFFFFFu);
             for (uint32_t i = 0; i <= 1000; ++i) {
                 scan->setProgressPos(i * 0x200000u);
@@ -138,6 +358,11 @@ private slots:
         QVERIFY(bar->maximum() > 0);
         const double share = double(bar->value()) / bar->maximum();
         QVERIFY2(share > 0.48 && share < 0.50, qPrintable(QString::number(share)));
+        // Sizes in GB next to the specified labels; no time left in the first seconds.
+        const QString details = labelText(scan, "detailsLabel");
+        QVERIFY2(details.startsWith("已扫描 1073.74 GB / 共 2199.02 GB "), qPrintable(details));
+        QVERIFY2(details.contains(QRegularExpression("MB/s    已用时 0:0\\d    剩余 --:--$")),
+                 qPrintable(details));
         delete scan;
     }
 
@@ -153,18 +378,17 @@ private slots:
         emit combo->activated(combo->count() - 1);
         QVERIFY(dialog->selectedSource().imageFile);
 
-        // First a scan with nothing selected, abandoned; then the image.
-        combo->setCurrentIndex(-1);
+        // First a scan that is abandoned; then the image.
+        dialog->setSourceOpener(holdUntilAbandoned);
+        dialog->outputEdit()->setText(QString::fromStdString(recovered.path()));
         dialog->OnBnClickedStartScan();
         QPointer<CScanDig> first = dialog->scanDialog();
         QVERIFY(first);
         QVERIFY(!dialog->isVisible());
-        QTRY_VERIFY(first->workerFinished());
         first->OnBnClickedCancel();
         QVERIFY(dialog->isVisible());
 
-        combo->setCurrentIndex(combo->count() - 2);
-        dialog->outputEdit()->setText(QString::fromStdString(recovered.path()));
+        dialog->setSourceOpener({});
         QSignalSpy ended(dialog.get(), &CValloraDlg::programEndRequested);
         QPointer<CScanDig> scan;
         // The summary holds the worker until it is closed.
@@ -191,6 +415,7 @@ private slots:
         QCOMPARE(labelText(scan, "sweptLabel"), QString("成功恢复3个文件"));
         QCOMPARE(labelText(scan, "percentLabel"), QString("100%"));
         QCOMPARE(labelText(scan, "foundLabel"), QString("找到3个文件"));
+        QVERIFY(labelText(scan, "detailsLabel").contains(" GB / 共 0.01 GB "));
         QVERIFY(dialog->isVisible()); // shown again before the end
         QVERIFY(!scan->isVisible());  // closed
 

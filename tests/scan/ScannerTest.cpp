@@ -153,6 +153,21 @@ TEST(ScannerRun, StopRequestsEndTheSweepAfterTheCurrentRun) {
             EXPECT_EQ(outcome, CScanner::Outcome::Stopped);
             ASSERT_EQ(ui.summaries.size(), 1u);
             EXPECT_EQ(ui.summaries[0].second, "扫描终止");
+            // The summary and the bar tell how far the sweep got.
+            EXPECT_EQ(ui.summaries[0].first, "用时0秒,成功恢复1个文件\n"
+                                             "扫描未完成:已扫描40001个扇区,共100000个扇区(40.00%)");
+            EXPECT_FALSE(scanner.sweptWhole());
+            EXPECT_EQ(scanner.sweptSectors(), 40001u);
+            EXPECT_EQ(ui.last(CScanFrontEnd::kSweptLabel), "成功恢复1个文件");
+            // Swept up to 40001 (40.00%), then the writing of the one file.
+            EXPECT_EQ(ui.ranges, (std::vector<uint32_t>{100000, 1}));
+            ASSERT_GE(ui.positions.size(), 3u);
+            EXPECT_EQ(std::vector<uint32_t>(ui.positions.end() - 3, ui.positions.end()),
+                      (std::vector<uint32_t>{40001, 0, 1}));
+            const auto& percents = ui.labels[CScanFrontEnd::kPercentLabel];
+            ASSERT_GE(percents.size(), 2u);
+            EXPECT_EQ(std::vector<std::string>(percents.end() - 2, percents.end()),
+                      (std::vector<std::string>{"40.00%", "100%"}));
             EXPECT_EQ(scanner.filesWritten(), 1u);
             EXPECT_EQ(CTempDir::readFile(out.file("31982.jpg")), miniJpeg(2));
         } else {
