@@ -19,6 +19,7 @@
 #include <string>
 
 class CDevice;
+class COutputFolder;
 class CScanWorker;
 class CUserPrompts;
 class CValloraDlg;
@@ -51,6 +52,12 @@ public:
              CUserPrompts* prompts, std::shared_future<void> previousWorker = {},
              OpenFunction opener = {});
     ~CScanDig() override;
+
+    // The checked output folder; the recovered files are written through it.
+    void setOutputFolder(std::shared_ptr<const COutputFolder> checked) {
+        checkedFolder = std::move(checked);
+    }
+    const COutputFolder* outputFolderChecked() const { return checkedFolder.get(); }
 
     // The opener the program uses: udisks2 or pkexec where rights are missing.
     static OpenFunction defaultOpener();
@@ -137,6 +144,7 @@ private:
     std::string folder;
     CUserPrompts* prompts;
     OpenFunction openSource;
+    std::shared_ptr<const COutputFolder> checkedFolder;
     std::shared_future<void> previous;
     std::promise<void> donePromise;
     std::shared_future<void> done;

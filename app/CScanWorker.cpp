@@ -2,6 +2,7 @@
 
 #include "app/CScanDig.h"
 #include "platform/CFileDevice.h"
+#include "platform/COutputFolder.h"
 #include "scan/CScanner.h"
 #include "volume/COpenFailureText.h"
 #include "volume/CVolumeAccess.h"
@@ -97,6 +98,8 @@ void CScanWorker::scanThreadProc() {
 
     dialog->setClusterSize(access->getClusterSize());
     CScanner scanner(access.get());
+    if (const COutputFolder* folder = dialog->outputFolderChecked())
+        scanner.setOutputDescriptor(folder->descriptor());
     scanner.run(dialog);
     for (const auto& failure : scanner.writeFailures())
         std::fprintf(stderr, "vallora: %s not written: %s\n", failure.fileName.c_str(),

@@ -7,7 +7,7 @@
 #include "app/CScanDig.h"
 #include "app/CUserPrompts.h"
 #include "app/CValloraApp.h"
-#include "platform/CBlockTopology.h"
+#include "platform/COutputFolder.h"
 #include "ui_CValloraDlg.h"
 
 #include <QCloseEvent>
@@ -204,21 +204,37 @@ tagScanSource CValloraDlg::selectedSource() const {
     return source;
 }
 
-bool CValloraDlg::onSelectedDrive(const QString& folder) const {
+bool CValloraDlg::scannedSource(tagScannedSource& scanned) const {
     const CDriveCombo* combo = ui->driveCombo;
     const int index = combo->currentIndex();
-    if (index < 0 || combo->itemData(index, kKindRole).toInt() != DeviceEntry)
-        return false; // an image file is not the scanned volume
-    const std::string device = QFile::encodeName(combo->itemData(index).toString()).toStdString();
-    dev_t deviceNumber = 0;
-    for (const tagDriveEntry& entry : drives)
-        if (entry.devicePath == device)
-            deviceNumber = entry.deviceNumber;
-    struct stat st {};
-    if (deviceNumber == 0 || folder.isEmpty() ||
-        ::stat(QFile::encodeName(folder).constData(), &st) != 0)
-        return false; // a folder that is not there cannot be written to
-    return CBlockTopology(driveList.sysfsRoot()).sharesDisk(st.st_dev, deviceNumber);
+    if (index < 0)
+        return false;
+    const int kind = combo->itemData(index, kKindRole).toInt();
+    const std::string path = QFile::encodeName(combo->itemData(index).toString()).toStdString();
+    if (kind == DeviceEntry) {
+        for (const tagDriveEntry& entry : drives)
+            if (entry.devicePath == path && entry.deviceNumber != 0) {
+                scanned = tagScannedSource::ofBlockDevice(entry.deviceNumber);
+                return true;
+            }
+        return tagScannedSource::ofPath(path, scanned);
+    }
+    return kind == ImageEntry && tagScannedSource::ofPath(path, scanned);
+}
+
+std::unique_ptr<COutputFolder> CValloraDlg::checkOutputFolder(const QString& folder) const {
+    // A source that cannot be examined (an image file gone missing) fails
+    // when the scan opens it; the folder still gets the other checks.
+    tagScannedSource scanned = tagScannedSource::ofImageFile(0, 0);
+    scannedSource(scanned);
+    return std::make_unique<COutputFolder>(QFile::encodeName(folder).toStdString(), scanned,
+                                           CStorageBacking(driveList.sysfsRoot()));
+}
+
+bool CValloraDlg::onSelectedDrive(const QString& folder) const {
+    tagScannedSource scanned;
+    return !folder.isEmpty() && scannedSource(scanned) &&
+           checkOutputFolder(folder)->onScannedData();
 }
 
 void CValloraDlg::OnBnClickedBrowse() {
@@ -254,12 +270,29 @@ void CValloraDlg::OnBnClickedStartScan() {
     // The folder offered at start is made when first used.
     if (outputFolderPath == initialOutputFolder())
         QDir().mkpath(outputFolderPath);
-    // A typed path gets the same check as a picked one: writing on the
-    // scanned disk would overwrite the photos being recovered.
-    if (onSelectedDrive(outputFolderPath)) {
-        prompts->message(this, sameDriveText(), CPublisher::text(CPublisher::kDisplayName));
+    // The folder is checked as the command-line program checks it: there,
+    // a folder, writable, and not on the data being scanned, whether it was
+    // typed or picked.
+    std::shared_ptr<COutputFolder> folder = checkOutputFolder(outputFolderPath);
+    const QString caption = CPublisher::text(CPublisher::kDisplayName);
+    if (folder->onScannedData()) {
+        prompts->message(this, sameDriveText(), caption);
         return;
     }
+    if (folder->verdict() == COutputFolder::Verdict::Refused) {
+        prompts->warning(this,
+                         tr("恢复的文件不能保存到这个文件夹。") + QStringLiteral("\n\n") +
+                             QString::fromStdString(folder->reason()),
+                         caption);
+        return;
+    }
+    if (folder->verdict() == COutputFolder::Verdict::Undetermined &&
+        prompts->question(this,
+                          tr("无法确定这个文件夹是否在要扫描的盘上。") + QStringLiteral("\n\n") +
+                              QString::fromStdString(folder->reason()) + QStringLiteral("\n\n") +
+                              tr("仍然保存到这里吗?"),
+                          caption) != CUserPrompts::Answer::Yes)
+        return;
     hide();
     std::shared_future<void> previousWorker;
     if (scanDialogPtr) {
@@ -270,6 +303,7 @@ void CValloraDlg::OnBnClickedStartScan() {
     auto* dialog =
         new CScanDig(this, selectedSource(), QFile::encodeName(outputFolderPath).toStdString(),
                      prompts, previousWorker, sourceOpener);
+    dialog->setOutputFolder(std::move(folder));
     scanDialogPtr = dialog;
     connect(dialog, &CScanDig::programEndRequested, this, &CValloraDlg::programEndRequested);
     dialog->OnInitDialog();

@@ -13,6 +13,8 @@
 #include <vector>
 
 class CDriveCombo;
+class COutputFolder;
+struct tagScannedSource;
 class CExplorer1;
 class CScanDig;
 class CUserPrompts;
@@ -46,7 +48,9 @@ public:
     void FillDriveList();
     // The scan source of the selected entry (empty path when none).
     tagScanSource selectedSource() const;
-    // True when folder lies on the disk of the selected device.
+    // The output-folder rule for folder and the selected source.
+    std::unique_ptr<COutputFolder> checkOutputFolder(const QString& folder) const;
+    // True when the rule refuses folder because it lies on the selected source.
     bool onSelectedDrive(const QString& folder) const;
 
     CDriveCombo* driveCombo() const;
@@ -79,6 +83,9 @@ private:
     void OnInitDialog();
     void onDriveActivated(int index);
     void createStatusBar();
+    // What the selected entry is, for the output-folder rule; false when
+    // nothing is selected or the source cannot be examined.
+    bool scannedSource(tagScannedSource& scanned) const;
 
     std::unique_ptr<Ui::CValloraDlg> ui;
     std::unique_ptr<CUserPrompts> ownPrompts;

@@ -87,6 +87,7 @@ void COutputFolder::check(const tagScannedSource& source, const CStorageBacking&
         scanned.files.insert({source.device, source.inode});
     // What is known to overlap is refused even where the rest is unknown.
     if (target.overlaps(scanned)) {
+        overlapsScanned = true;
         refuse(Verdict::Refused,
                source.blockDevice
                    ? " is on the disk being scanned; writing there would overwrite the photos "

@@ -57,6 +57,8 @@ public:
     // The open folder (read-only directory descriptor, close-on-exec), kept
     // open until this object goes; -1 when it could not be opened.
     int descriptor() const { return fd; }
+    // True when refused because writing there would reach the scanned data.
+    bool onScannedData() const { return overlapsScanned; }
     const std::string& path() const { return folder; }
 
 private:
@@ -66,5 +68,6 @@ private:
     std::string folder;
     int fd = -1;
     Verdict result = Verdict::Refused;
+    bool overlapsScanned = false;
     std::string why;
 };

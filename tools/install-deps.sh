@@ -18,6 +18,9 @@ packages=(
     # the desktop program's tests and screenshots; the Chinese texts need a CJK font;
     # a private message bus stands in for the system bus in the udisks2 test
     xvfb xauth fonts-noto-cjk dbus-daemon
+    # the desktop program's translations: lupdate/lrelease, and Qt's own
+    # translations for its standard buttons and dialogs
+    qt6-l10n-tools qt6-translations-l10n
     # benchmarks (bench/): arithmetic and peak memory
     bc time
     # manual pages, desktop metadata checks, and the Debian packages with their checks

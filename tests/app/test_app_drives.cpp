@@ -1,6 +1,9 @@
 // The main dialog's drive list, its output folder rules and its ends.
+#include "CDiskImageMaker.h"
 #include "CFakePrompts.h"
 #include "CFakeSysfs.h"
+#include "CLoopDevice.h"
+#include "CMountPoint.h"
 #include "CTempDir.h"
 #include "app/CDriveCombo.h"
 #include "app/CDriveList.h"
@@ -21,6 +24,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -279,6 +283,76 @@ private slots:
         // The close box ends it.
         dialog.close();
         QCOMPARE(finished.count(), 1);
+    }
+
+    void startChecksTheOutputFolder() {
+        const std::string file = output->file("a-file");
+        CTempDir::writeFile(file, {1, 2, 3});
+        const std::string readOnly = output->file("read-only");
+        ::mkdir(readOnly.c_str(), 0555);
+        struct {
+            std::string folder;
+            const char* reason; // the end of the reason shown
+            bool skipAsRoot;    // root writes into any folder
+        } cases[] = {
+            {output->file("missing"), ": No such file or directory", false},
+            {file, " is not a folder", false},
+            {readOnly, " is not writable: Permission denied", true},
+        };
+        for (const auto& c : cases) {
+            if (c.skipAsRoot && ::geteuid() == 0)
+                continue;
+            CFakePrompts prompts;
+            CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+            dialog.show();
+            dialog.outputEdit()->setText(QString::fromStdString(c.folder));
+            dialog.OnBnClickedStartScan();
+            QCOMPARE(prompts.warnings.size(), 1);
+            const QString expected = "恢复的文件不能保存到这个文件夹。\n\noutput folder " +
+                                     QString::fromStdString(c.folder) + c.reason;
+            QCOMPARE(prompts.warnings.first(), expected);
+            QVERIFY(dialog.isVisible());
+            QVERIFY(!dialog.scanDialog());
+        }
+    }
+
+    void blockDevicePickedAsImageRefusesAFolderOnIt() {
+        const std::string why = CLoopDevice::unavailableReason();
+        if (!why.empty())
+            QSKIP(why.c_str());
+        if (!CDiskImageMaker::haveTool("mke2fs"))
+            QSKIP("mke2fs is not installed");
+        CTempDir dir;
+        const std::string image = dir.file("card.img");
+        QVERIFY(CDiskImageMaker::run("truncate -s 8M " + CDiskImageMaker::quote(image) +
+                                     " && mke2fs -q -F -t ext2 " + CDiskImageMaker::quote(image)));
+        CLoopDevice loop(image);
+        QVERIFY(loop.attached());
+        ::mkdir(dir.file("mnt").c_str(), 0755);
+        CMountPoint mount(CMountPoint::mountCommand(loop.path(), dir.file("mnt")), dir.file("mnt"));
+        QVERIFY(mount.mounted());
+        const QString onCard = QString::fromStdString(dir.file("mnt"));
+
+        // The device itself, and the image file behind it, picked as images.
+        for (const std::string& picked : {loop.path(), image}) {
+            CFakePrompts prompts;
+            // The machine's own sysfs tells what the loop device stores its blocks in.
+            CValloraDlg dialog(&prompts, CDriveList(), QUrl());
+            dialog.show();
+            prompts.imageToPick = QString::fromStdString(picked);
+            emit dialog.driveCombo()->activated(dialog.driveCombo()->count() - 1);
+            QCOMPARE(dialog.selectedSource().imageFile, picked == image);
+            dialog.outputEdit()->setText(onCard);
+            dialog.OnBnClickedStartScan();
+            QVERIFY2(prompts.messages == QStringList{CValloraDlg::sameDriveText()},
+                     qPrintable(prompts.messages.join('|') + picked.c_str()));
+            QVERIFY(!dialog.scanDialog());
+            // The picker refuses it as well.
+            prompts.folderToPick = onCard;
+            dialog.OnBnClickedBrowse();
+            QCOMPARE(prompts.messages,
+                     QStringList({CValloraDlg::sameDriveText(), CValloraDlg::sameDriveText()}));
+        }
     }
 
     void openFolderOpensTheFolderInTheBox() {
