@@ -16,6 +16,8 @@ const char* const kPatterns[] = {
     QT_TRANSLATE_NOOP("CEngineText", "搜索完成,文件恢复中..."),
     QT_TRANSLATE_NOOP("CEngineText", "成功恢复%u个文件"),
     QT_TRANSLATE_NOOP("CEngineText", "用时%d秒,成功恢复%u个文件"),
+    QT_TRANSLATE_NOOP("CEngineText", ",其中%u个因同名文件已存在而另存新名"),
+    QT_TRANSLATE_NOOP("CEngineText", ",%u个已存在相同文件,未重复写入"),
     QT_TRANSLATE_NOOP("CEngineText", "扫描未完成:已扫描%llu个扇区,共%llu个扇区(%.2f%%)"),
     QT_TRANSLATE_NOOP("CEngineText", "扫描完成"),
     QT_TRANSLATE_NOOP("CEngineText", "扫描终止"),
@@ -34,9 +36,9 @@ struct tagPattern {
     QRegularExpression match;
 };
 
-// A pattern as a whole-text expression with one capture per conversion.
+// A pattern as an expression with one capture per conversion.
 QRegularExpression matcherFor(const QString& pattern) {
-    QString expression = QStringLiteral("^");
+    QString expression;
     qsizetype at = 0;
     auto it = conversion().globalMatch(pattern);
     while (it.hasNext()) {
@@ -53,8 +55,8 @@ QRegularExpression matcherFor(const QString& pattern) {
             expression += QStringLiteral("(-?[0-9]+)");
         at = m.capturedEnd();
     }
-    expression += QRegularExpression::escape(pattern.mid(at)) + QStringLiteral("$");
-    return QRegularExpression(expression, QRegularExpression::DotMatchesEverythingOption);
+    expression += QRegularExpression::escape(pattern.mid(at));
+    return QRegularExpression(expression);
 }
 
 const std::vector<tagPattern>& patterns() {
@@ -85,19 +87,33 @@ QString fill(const QString& pattern, const QStringList& values) {
     return out + pattern.mid(at);
 }
 
+// A line is a run of pieces, each made from one pattern (the summary adds
+// pieces to its first); each piece is translated on its own. Where no
+// pattern matches, the rest of the line is shown as it is.
 QString translateLine(const QString& line) {
-    for (const tagPattern& pattern : patterns()) {
-        const auto m = pattern.match.match(line);
-        if (!m.hasMatch())
-            continue;
-        const QString translated = QCoreApplication::translate("CEngineText", pattern.source);
-        if (translated == QString::fromUtf8(pattern.source))
-            return line; // no translation: the text as the engine made it
-        QStringList values = m.capturedTexts();
+    QString out;
+    qsizetype at = 0;
+    while (at < line.size()) {
+        const tagPattern* best = nullptr;
+        QRegularExpressionMatch bestMatch;
+        for (const tagPattern& pattern : patterns()) {
+            const auto m = pattern.match.match(line, at, QRegularExpression::NormalMatch,
+                                               QRegularExpression::AnchorAtOffsetMatchOption);
+            if (m.hasMatch() && (!best || m.capturedLength() > bestMatch.capturedLength())) {
+                best = &pattern;
+                bestMatch = m;
+            }
+        }
+        if (!best || bestMatch.capturedLength() == 0)
+            return out + line.mid(at);
+        const QString translated = QCoreApplication::translate("CEngineText", best->source);
+        QStringList values = bestMatch.capturedTexts();
         values.removeFirst();
-        return fill(translated, values);
+        out += translated == QString::fromUtf8(best->source) ? bestMatch.captured(0)
+                                                             : fill(translated, values);
+        at = bestMatch.capturedEnd();
     }
-    return line;
+    return out;
 }
 
 } // namespace
