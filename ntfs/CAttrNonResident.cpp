@@ -214,3 +214,23 @@ bool CAttrNonResident::ReadRange(uint64_t offset, uint8_t* buffer, uint32_t leng
     bytesRead += length;
     return true;
 }
+
+bool CAttrNonResident::AppendPiece(CAttrNonResident& piece) {
+    if (!runsValid || !piece.runsValid || lastVcn == UINT64_MAX ||
+        piece.startingVcn != lastVcn + 1 || piece.lastVcn < piece.startingVcn)
+        return false;
+    // A piece's runs count VCNs from its own start.
+    const uint64_t base = piece.startingVcn - startingVcn;
+    for (tagDataRun_Entry* run = piece.runs.First(); run; run = piece.runs.Next()) {
+        auto* entry = new (std::nothrow) tagDataRun_Entry(*run);
+        if (!entry || !runs.Append(entry)) {
+            delete entry;
+            runsValid = false; // half joined: no read may trust the runs
+            return false;
+        }
+        entry->startVcn += base;
+        entry->lastVcn += base;
+    }
+    lastVcn = piece.lastVcn;
+    return true;
+}

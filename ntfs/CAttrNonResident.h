@@ -24,6 +24,12 @@ public:
     bool ReadAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& bytesRead) override;
 
     CSList<tagDataRun_Entry>& Runs() { return runs; }
+    // Joins the next piece of the same attribute (stored in another record
+    // through an attribute list) behind this one: its runs are added with
+    // their VCNs moved to the piece's place. False, and nothing changed,
+    // when piece does not start right after this one's last VCN or its runs
+    // are not valid.
+    bool AppendPiece(CAttrNonResident& piece);
     uint64_t StartingVcn() const { return startingVcn; }
     uint64_t LastVcn() const { return lastVcn; }
 

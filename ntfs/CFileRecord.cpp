@@ -16,6 +16,7 @@
 #include "ntfs/NtfsBytes.h"
 #include "platform/CDevice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -72,6 +73,7 @@ CSList<CAttrBase>& CFileRecord::Attributes(uint32_t type) {
 void CFileRecord::ReleaseAttributes() {
     for (auto& list : attributes)
         list.Clear();
+    piecesJoined = false;
 }
 
 std::unique_ptr<uint8_t[]> CFileRecord::FetchRecordImage(uint64_t number) {
@@ -221,4 +223,38 @@ CAttrBase* CFileRecord::FirstUnnamedData() {
         if (attribute->NameLength() == 0)
             return attribute;
     return nullptr;
+}
+
+CAttrBase* CFileRecord::UnnamedData() {
+    std::vector<CAttrBase*> pieces;
+    CSList<CAttrBase>& list = attributes[7];
+    for (CAttrBase* attribute = list.First(); attribute; attribute = list.Next())
+        if (attribute->NameLength() == 0)
+            pieces.push_back(attribute);
+    if (pieces.size() <= 1)
+        return pieces.empty() ? nullptr : pieces.front();
+    // Several pieces: all non-resident, one of them starting at VCN 0.
+    std::vector<CAttrNonResident*> extents;
+    for (CAttrBase* piece : pieces) {
+        auto* extent = dynamic_cast<CAttrNonResident*>(piece);
+        if (!extent)
+            return nullptr;
+        extents.push_back(extent);
+    }
+    std::stable_sort(extents.begin(), extents.end(),
+                     [](const CAttrNonResident* a, const CAttrNonResident* b) {
+                         return a->StartingVcn() < b->StartingVcn();
+                     });
+    CAttrNonResident* head = extents.front();
+    if (head->StartingVcn() != 0)
+        return nullptr;
+    if (!piecesJoined) {
+        piecesJoined = true;
+        // A gap or an overlap ends the join: what lies behind it cannot be
+        // placed, and reads there fail instead of returning wrong clusters.
+        for (size_t i = 1; i < extents.size(); ++i)
+            if (!head->AppendPiece(*extents[i]))
+                break;
+    }
+    return head;
 }

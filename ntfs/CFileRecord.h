@@ -31,6 +31,12 @@ public:
     CSList<CAttrBase>& Attributes(uint32_t type);
     // The first $DATA attribute without a name, or none.
     CAttrBase* FirstUnnamedData();
+    // The $DATA attribute without a name, whole: when an attribute list
+    // spread it over several records (a fragmented $MFT or $Bitmap), the
+    // piece that starts at VCN 0 with the runs of the following pieces
+    // joined behind it in VCN order, as far as they follow each other
+    // without a gap. None when no piece starts at VCN 0.
+    CAttrBase* UnnamedData();
 
     CNTFSVolume* Volume() const { return volume; }
     uint64_t RecordNumber() const { return recordNumber; }
@@ -51,4 +57,5 @@ private:
     uint32_t attributeMask = kAllAttributes;
     CSList<CAttrBase> attributes[16];
     CSList<CAttrBase> noAttributes;
+    bool piecesJoined = false; // UnnamedData has joined the pieces
 };

@@ -162,7 +162,12 @@ void CNTFSVolume::OpenVolume() {
     if (!mftRecord->ReadRecord(0))
         return;
     mftRecord->LoadAttributes();
-    mftData = mftRecord->Attributes(0x80).First();
+    // A fragmented $MFT keeps its later pieces in other records, listed in
+    // its attribute list: they are joined in VCN order.
+    // A named one is taken only where there is no unnamed piece at all.
+    mftData = mftRecord->UnnamedData();
+    if (!mftData && !mftRecord->FirstUnnamedData())
+        mftData = mftRecord->Attributes(0x80).First();
     if (!mftData)
         mftRecord.reset();
 }

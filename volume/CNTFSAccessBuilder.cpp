@@ -52,7 +52,7 @@ std::unique_ptr<CNTFSVolumeAccess> CNTFSAccessBuilder::build() {
     if (!record.LoadAttributes())
         throw CVolumeOpenError("the attributes of the $Bitmap record cannot be read "
                                "(damaged, compressed or encrypted)");
-    CAttrBase* data = record.FirstUnnamedData();
+    CAttrBase* data = record.UnnamedData();
     if (!data)
         throw CVolumeOpenError("the $Bitmap record has no unnamed data attribute");
     const uint64_t size = data->DataSize();
