@@ -8,6 +8,7 @@
 #include "scan/CScanner.h"
 #include "volume/COpenFailureText.h"
 #include "volume/CRawVolumeAccess.h"
+#include "volume/CSweepWarnings.h"
 #include "volume/CVolumeOpenError.h"
 #include "volume/CVolumeOpener.h"
 
@@ -110,6 +111,9 @@ int CRecoverCommand::run(int argc, char** argv) {
     const tagVolumeGeometry geometry = CVolumeOpener::geometry(kind, *access);
     std::fprintf(stderr, "Sweeping %s\n%s", options.source.c_str(),
                  CVolumeOpener::describe(fileSystem, options.fileSystem, kind, geometry).c_str());
+    for (const std::string& warning :
+         CSweepWarnings::collect(*device, options.fileSystem, kind, *access))
+        std::fprintf(stderr, "vallora-recover: warning: %s\n", warning.c_str());
 
     CTerminalFrontEnd frontEnd(options.outputDir, access->getClusterSize(), access->getSectorSize(),
                                !options.quiet && ::isatty(STDERR_FILENO));

@@ -19,6 +19,25 @@ constexpr size_t kReservedSectorsOffset = 0x0E;
 constexpr size_t kNumberOfFatsOffset = 0x10;
 constexpr size_t kSectorsPerFat16Offset = 0x16;
 constexpr size_t kSectorsPerFat32Offset = 0x24;
+constexpr size_t kTotalSectors16Offset = 0x13;
+constexpr size_t kTotalSectors32Offset = 0x20;
+constexpr size_t kRootClusterOffset = 0x2C;
+
+// Directory entries.
+constexpr uint32_t kDirEntrySize = 32;
+constexpr size_t kDirAttributeOffset = 0x0B;
+constexpr size_t kDirClusterHighOffset = 0x14;
+constexpr size_t kDirClusterLowOffset = 0x1A;
+constexpr unsigned char kDirEndMarker = 0x00;
+constexpr unsigned char kDirDeleted = 0xE5;
+constexpr unsigned char kAttrLongName = 0x0F;
+constexpr unsigned char kAttrDirectory = 0x10;
+constexpr unsigned char kAttrReservedBits = 0xC0;
+
+// A FAT up to this size is read whole, whatever the data area holds; a
+// larger one only as far as the data area has clusters, so a size field
+// that claims a huge FAT cannot claim the memory.
+constexpr uint64_t kWholeFatRead = uint64_t(8) << 20;
 
 // FAT32 cluster numbers have 28 bits, so no FAT32 FAT holds more than 2^28
 // entries; one sector more covers the rounding up of its last sector.
@@ -85,6 +104,9 @@ void CFAT32VolumeAccess::checkGeometry() {
     };
     if (clusterSectors == 0)
         fail("the boot sector gives 0 sectors per cluster");
+    if ((clusterSectors & (clusterSectors - 1)) != 0)
+        fail("the boot sector gives " + number(clusterSectors) +
+             " sectors per cluster, which is not a power of two");
     if (reservedSectorCount == 0)
         fail("the boot sector gives 0 reserved sectors");
     if (fatCount == 0)
@@ -96,7 +118,10 @@ void CFAT32VolumeAccess::checkGeometry() {
     // The sector size is the device's. A boot sector that was written for
     // another sector size would put every cluster in the wrong place.
     uint32_t declared = CByteOrder::readLE16(&bootSector[kBytesPerSectorOffset]);
-    if (isSectorSize(declared) && declared != sectorSize)
+    if (!isSectorSize(declared))
+        fail("the boot sector gives " + number(declared) +
+             " bytes per sector, which no FAT32 volume has");
+    if (declared != sectorSize)
         fail("the boot sector is written for " + number(declared) +
              "-byte sectors but the device has " + number(sectorSize) + "-byte sectors");
 
@@ -113,12 +138,31 @@ void CFAT32VolumeAccess::checkGeometry() {
              number(dataStart + clusterSectors) + ", past the end of the device (" +
              number(deviceSectors) + " sectors)");
 
-    clusterCount = static_cast<uint32_t>(fatBytes / 4);
+    // The FAT must have an entry for every cluster of the data area the
+    // boot sector describes (its own total, or the device where it gives none).
+    uint64_t totalSectors = CByteOrder::readLE32(&bootSector[kTotalSectors32Offset]);
+    if (totalSectors == 0)
+        totalSectors = CByteOrder::readLE16(&bootSector[kTotalSectors16Offset]);
+    if (totalSectors <= dataStart)
+        totalSectors = deviceSectors;
+    const uint64_t dataClusters = (totalSectors - dataStart) / clusterSectors;
+    if (fatBytes / 4 < dataClusters + 2)
+        fail("the FAT (" + number(fatSectors) + " sectors, " + number(fatBytes / 4) +
+             " entries) is too small for the " + number(dataClusters) +
+             " clusters of the data area");
+
     // Clusters lying wholly on the device, and whose sectors have 32-bit
     // numbers in this access's numbering.
     uint64_t onDevice = (deviceSectors - dataStart) / clusterSectors;
     uint64_t numbered = ((uint64_t(1) << 32) - fatArea) / clusterSectors;
     uint64_t limit = 2 + std::min(onDevice, numbered);
+    uint64_t entries = fatBytes / 4;
+    if (fatBytes > kWholeFatRead) {
+        // Only the entries of clusters the data area can hold, in whole sectors.
+        const uint64_t perSector = sectorSize / 4;
+        entries = std::min(entries, (limit + perSector - 1) / perSector * perSector);
+    }
+    clusterCount = static_cast<uint32_t>(entries);
     clusterLimit = static_cast<uint32_t>(std::min<uint64_t>(limit, clusterCount));
 }
 
@@ -164,4 +208,90 @@ bool CFAT32VolumeAccess::readClusters(uint32_t first, uint32_t last, void* buffe
     uint32_t length = (last - first + 1) * clusterSize;
     uint64_t offset = (uint64_t(reservedSectorCount) + sector) * sectorSize;
     return readFromDevice(*volumeHandle, offset, length, buffer, sector);
+}
+
+uint32_t CFAT32VolumeAccess::rootCluster() const {
+    return CByteOrder::readLE32(&bootSector[kRootClusterOffset]);
+}
+
+namespace {
+
+// What one sector of directory entries says: whether every entry looks
+// like one, and the first clusters the entries point at.
+struct tagDirectorySector {
+    bool plausible = true;
+    std::vector<uint32_t> clusters;   // first clusters of files and folders
+    std::vector<uint32_t> subfolders; // first clusters of folders (not . or ..)
+    bool startsWithDot = false;       // the first entry is "." (a folder's own)
+};
+
+tagDirectorySector readDirectorySector(const unsigned char* bytes, uint32_t size) {
+    tagDirectorySector dir;
+    for (uint32_t at = 0; at + kDirEntrySize <= size; at += kDirEntrySize) {
+        const unsigned char* e = bytes + at;
+        if (e[0] == kDirEndMarker)
+            break;
+        if (e[0] == kDirDeleted)
+            continue;
+        const unsigned char attribute = e[kDirAttributeOffset];
+        if ((attribute & kAttrReservedBits) != 0) {
+            dir.plausible = false;
+            break;
+        }
+        if (attribute == kAttrLongName)
+            continue;
+        // Short names hold no control characters (0x05 stands for 0xE5).
+        for (int i = 0; i < 11; ++i)
+            if (e[i] < 0x20 && !(i == 0 && e[i] == 0x05))
+                dir.plausible = false;
+        if (!dir.plausible)
+            break;
+        const uint32_t cluster = (uint32_t(CByteOrder::readLE16(e + kDirClusterHighOffset)) << 16) |
+                                 CByteOrder::readLE16(e + kDirClusterLowOffset);
+        const bool dot = e[0] == '.';
+        if (at == 0 && dot && (attribute & kAttrDirectory))
+            dir.startsWithDot = true;
+        if (!dot && cluster != 0) {
+            dir.clusters.push_back(cluster);
+            if (attribute & kAttrDirectory)
+                dir.subfolders.push_back(cluster);
+        }
+    }
+    return dir;
+}
+
+} // namespace
+
+std::string CFAT32VolumeAccess::rootDirectoryWarning() {
+    const std::string consequence =
+        ": the boot sector's geometry (" + number(clusterSectors) + " sectors per cluster, " +
+        number(fatSectors) +
+        " sectors per FAT) may be wrong, and the sweep may read the wrong "
+        "sectors";
+    const uint32_t root = rootCluster();
+    if (root < 2 || root >= clusterLimit)
+        return "the root directory's first cluster (" + number(root) + ") lies outside the volume" +
+               consequence;
+    std::vector<unsigned char> sector(sectorSize);
+    const uint32_t rootSector = clusterToSector(root);
+    if (!readSectors(rootSector, rootSector, sector.data()))
+        return "the root directory's first cluster (" + number(root) + ") cannot be read";
+    const tagDirectorySector dir = readDirectorySector(sector.data(), sectorSize);
+    if (!dir.plausible)
+        return "the root directory's first cluster (" + number(root) +
+               ") does not look like a directory" + consequence;
+    for (uint32_t cluster : dir.clusters)
+        if (cluster < 2 || cluster >= clusterLimit)
+            return "the root directory names cluster " + number(cluster) + ", outside the volume" +
+                   consequence;
+    // A folder's first cluster begins with its "." entry: where the clusters
+    // are placed wrong, it does not.
+    if (!dir.subfolders.empty()) {
+        const uint32_t folderSector = clusterToSector(dir.subfolders.front());
+        if (readSectors(folderSector, folderSector, sector.data()) &&
+            !readDirectorySector(sector.data(), sectorSize).startsWithDot)
+            return "the first cluster of a folder in the root directory (cluster " +
+                   number(dir.subfolders.front()) + ") does not hold that folder" + consequence;
+    }
+    return "";
 }

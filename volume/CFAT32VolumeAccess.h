@@ -51,6 +51,15 @@ public:
     // device; from here on the FAT describes clusters beyond its end.
     uint32_t firstClusterPastDevice() const { return clusterLimit; }
     const std::array<unsigned char, kBootSectorSize>& bootSectorBytes() const { return bootSector; }
+    uint32_t rootCluster() const;
+
+    // Geometry that is legal but wrong (sectors per cluster 128 on a volume
+    // formatted with 1) puts every cluster in the wrong place. The root
+    // directory's first sector tells: it must read as directory entries
+    // that name clusters on the volume, and a folder it names must begin
+    // with its "." entry. Reads a sector or two; returns a one-line warning,
+    // or "" when the directory looks right.
+    std::string rootDirectoryWarning();
 
 private:
     void readBootSector();

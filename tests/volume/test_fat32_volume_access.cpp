@@ -204,6 +204,17 @@ const tagBadBoot kBadBoots[] = {
      "past the end of the device"},
     {"NoWholeDataCluster", [](Bytes& b) { b.resize((32 + 2000 + 7) * 512); },
      "past the end of the device"},
+    // Geometry no FAT32 volume can have: refused, not swept in the wrong place.
+    {"ThreeSectorsPerCluster", [](Bytes& b) { b[0x0D] = 3; }, "3 sectors per cluster, which is"},
+    {"SectorsPerCluster255", [](Bytes& b) { b[0x0D] = 255; }, "not a power of two"},
+    {"FatTooSmallForTheData", [](Bytes& b) { CHandmadeFat32::put32(b, 0x24, 1); },
+     "is too small for the"},
+    {"ZeroBytesPerSector", [](Bytes& b) { CHandmadeFat32::put16(b, 0x0B, 0); },
+     "gives 0 bytes per sector"},
+    {"OneBytePerSector", [](Bytes& b) { CHandmadeFat32::put16(b, 0x0B, 1); },
+     "gives 1 bytes per sector"},
+    {"BytesPerSector65535", [](Bytes& b) { CHandmadeFat32::put16(b, 0x0B, 65535); },
+     "gives 65535 bytes per sector"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Values, FAT32BadBootSector, ::testing::ValuesIn(kBadBoots),
