@@ -111,9 +111,10 @@ int CRecoverCommand::run(int argc, char** argv) {
     const tagVolumeGeometry geometry = CVolumeOpener::geometry(kind, *access);
     std::fprintf(stderr, "Sweeping %s\n%s", options.source.c_str(),
                  CVolumeOpener::describe(fileSystem, options.fileSystem, kind, geometry).c_str());
-    for (const std::string& warning :
-         CSweepWarnings::collect(*device, options.fileSystem, kind, *access))
-        std::fprintf(stderr, "vallora-recover: warning: %s\n", warning.c_str());
+    // The access's own warning is in the description above.
+    const std::string fallback = CSweepWarnings::rawFallback(*device, options.fileSystem, kind);
+    if (!fallback.empty())
+        std::fprintf(stderr, "vallora-recover: warning: %s\n", fallback.c_str());
 
     CTerminalFrontEnd frontEnd(options.outputDir, access->getClusterSize(), access->getSectorSize(),
                                !options.quiet && ::isatty(STDERR_FILENO));

@@ -269,6 +269,8 @@ std::string CFAT32VolumeAccess::rootDirectoryWarning() {
         " sectors per FAT) may be wrong, and the sweep may read the wrong "
         "sectors";
     const uint32_t root = rootCluster();
+    if (root == 0)
+        return ""; // no root directory named: nothing to compare with
     if (root < 2 || root >= clusterLimit)
         return "the root directory's first cluster (" + number(root) + ") lies outside the volume" +
                consequence;
@@ -294,4 +296,12 @@ std::string CFAT32VolumeAccess::rootDirectoryWarning() {
                    number(dir.subfolders.front()) + ") does not hold that folder" + consequence;
     }
     return "";
+}
+
+std::string CFAT32VolumeAccess::volumeWarning() {
+    if (!rootChecked) {
+        rootWarning = rootDirectoryWarning();
+        rootChecked = true;
+    }
+    return rootWarning;
 }

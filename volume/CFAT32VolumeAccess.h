@@ -60,6 +60,8 @@ public:
     // with its "." entry. Reads a sector or two; returns a one-line warning,
     // or "" when the directory looks right.
     std::string rootDirectoryWarning();
+    // The root directory warning, looked at once.
+    std::string volumeWarning() override;
 
 private:
     void readBootSector();
@@ -84,4 +86,6 @@ private:
 
     uint32_t clusterCount = 0;
     uint32_t clusterLimit = 0;
+    bool rootChecked = false;
+    std::string rootWarning;
 };

@@ -1,7 +1,7 @@
 #include "volume/CSweepWarnings.h"
 
 #include "platform/CDevice.h"
-#include "volume/CFAT32VolumeAccess.h"
+#include "volume/CVolumeAccess.h"
 
 #include <cstring>
 
@@ -11,11 +11,9 @@ std::vector<std::string> CSweepWarnings::collect(CDevice& device, CVolumeOpener:
     const std::string fallback = rawFallback(device, choice, kind);
     if (!fallback.empty())
         warnings.push_back(fallback);
-    if (auto* fat32 = dynamic_cast<CFAT32VolumeAccess*>(&access)) {
-        const std::string root = fat32->rootDirectoryWarning();
-        if (!root.empty())
-            warnings.push_back(root);
-    }
+    const std::string own = access.volumeWarning();
+    if (!own.empty())
+        warnings.push_back(own);
     return warnings;
 }
 
