@@ -30,6 +30,16 @@ Options:
                     cannot be determined (a FUSE or other file system that
                     names no device); a warning is printed. A folder known
                     to lie on the scanned data is refused all the same.
+  --thorough        thorough mode (slower, finds more photos): JPEG starts
+                    after any header segment, each image followed through
+                    its structure to its exact end marker, and only images
+                    that decode to their end written. Recovers photos whose
+                    last sector holds older data after the end marker, keeps
+                    Exif thumbnails inside their photo, and writes a photo
+                    found twice once.
+  --keep-partial    with --thorough: also write the images that are cut
+                    short or stop decoding (overwritten in the middle) into
+                    OUTPUT_DIR/partial, named the same way
   -q, --quiet       no progress display
   -h, --help        show this help and exit
   --version         show the version and exit
@@ -109,6 +119,10 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             showHelp = true;
         } else if (arg == "--version") {
             showVersion = true;
+        } else if (arg == "--thorough") {
+            thorough = true;
+        } else if (arg == "--keep-partial") {
+            keepPartial = true;
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
         } else if (arg == "--force-output") {
@@ -141,6 +155,10 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
     }
     if (showHelp || showVersion)
         return true;
+    if (keepPartial && !thorough) {
+        error = "--keep-partial needs --thorough";
+        return false;
+    }
     if (positional.size() != 2) {
         error = positional.size() < 2 ? "expected SOURCE and OUTPUT_DIR"
                                       : "too many arguments: expected SOURCE and OUTPUT_DIR";

@@ -17,7 +17,9 @@ public:
     bool quiet = false;
     // Write into an output folder whose storage cannot be determined.
     bool forceOutput = false;
-    uint32_t sectorSize = 0; // 0: the device's own, or 512 for an image file
+    bool thorough = false;    // the thorough carving mode
+    bool keepPartial = false; // thorough mode: write partial images into OUTPUT_DIR/partial
+    uint32_t sectorSize = 0;  // 0: the device's own, or 512 for an image file
     // Which volume access sweeps the source; Auto follows the detected file system.
     CVolumeOpener::Choice fileSystem = CVolumeOpener::Choice::Auto;
     std::string source;

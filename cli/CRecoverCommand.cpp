@@ -123,6 +123,8 @@ int CRecoverCommand::run(int argc, char** argv) {
     scanner.setOutputDescriptor(folder.descriptor());
     frontEnd.attach(&scanner);
     handFilesToSudoUser(scanner);
+    if (options.thorough)
+        scanner.setThorough(options.keepPartial);
     const CScanner::Outcome outcome = scanner.run(&frontEnd);
 
     if (scanner.unreadableSectors() > 0)
@@ -166,6 +168,13 @@ int CRecoverCommand::run(int argc, char** argv) {
     if (failed)
         std::fprintf(stderr, "; %zu could not be written (listed above)", failed);
     std::fprintf(stderr, ".\n");
+    if (options.thorough && scanner.duplicatesSkipped() > 0)
+        std::fprintf(stderr, "%u photos equal to one already recovered were not written again.\n",
+                     scanner.duplicatesSkipped());
+    if (options.keepPartial && scanner.partialFilesWritten() > 0)
+        std::fprintf(stderr, "%u partial images written into %s/%s.\n",
+                     scanner.partialFilesWritten(), options.outputDir.c_str(),
+                     CScanner::kPartialFolder);
     if (scanner.sourceLost())
         return kExitSourceError;
     // Any found image missing from the folder is a failure, stopped or not.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -25,8 +26,8 @@ public:
 
     // True once a read has shown that the device is gone (unplugged, medium
     // removed, shrunk under the reader): no later read can succeed.
-    bool isLost() const { return lost; }
-    void markLost() { lost = true; }
+    bool isLost() const { return lost.load(); }
+    void markLost() { lost.store(true); }
 
     // True for the errors of a device that is no longer there.
     static bool isLossError(int error);
@@ -43,7 +44,8 @@ public:
     void noteReadSuccess() { failing = false; }
 
 private:
-    bool lost = false;
-    bool failing = false;
-    int failingError = 0;
+    // Read and set by the sweep and by the decode worker of the thorough mode.
+    std::atomic<bool> lost{false};
+    std::atomic<bool> failing{false};
+    std::atomic<int> failingError{0};
 };

@@ -1,6 +1,7 @@
 #include "scan/CScanner.h"
 
 #include "scan/CScanFrontEnd.h"
+#include "scan/CThoroughCarver.h"
 #include "volume/CVolumeAccess.h"
 
 #include <chrono>
@@ -38,6 +39,11 @@ CScanner::CScanner(CVolumeAccess* access)
 
 CScanner::~CScanner() = default;
 
+void CScanner::setThorough(bool keep) {
+    thoroughMode = true;
+    keepPartial = keep;
+}
+
 void CScanner::showText(int controlId, const std::string& text) {
     scanDialog->showLabelText(controlId, text);
 }
@@ -49,6 +55,8 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
         return Outcome::Abandoned;
 
     recoverAll();
+    if (thoroughMode)
+        writePartialFiles();
     seconds = (tickCount() - start) / 1000;
     std::printf("The run time is:%us!\n", seconds);
     std::fflush(stdout);
@@ -59,6 +67,8 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
         summary += format(",其中%u个因同名文件已存在而另存新名", unsigned(renamed.size()));
     if (identicalCount > 0)
         summary += format(",%u个已存在相同文件,未重复写入", identicalCount);
+    if (thoroughMode)
+        summary += thoroughSummary();
     // Only a sweep that reached the end of the volume is complete.
     const bool untouched = scanDialog->stopRequest() == CScanFrontEnd::kRunning && !lostSource;
     if (!sweptWhole())
@@ -76,6 +86,10 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     scanDialog = frontEnd;
     showText(CScanFrontEnd::kTotalLabel, format("总扇区:%u", sectorsPerCluster * clusterCount));
     scanDialog->setProgressRange(clusterCount);
+    if (thoroughMode)
+        carver = std::make_unique<CThoroughCarver>(
+            access, sectorSize, keepPartial, [this] { return scanDialog->stopRequest(); },
+            [this] { countFoundFile(); });
 
     // Cluster 0 is never swept.
     uint32_t i = 1;
@@ -89,6 +103,8 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     }
     // Nothing follows the last sector swept.
     flushHeldSector();
+    if (carver)
+        finishThoroughSweep();
     foundTotal = fileCount;
     sweptTo = i < clusterCount ? i : clusterCount;
     // A sweep that ended early shows where it ended, on the bar and the labels.
@@ -268,12 +284,22 @@ void CScanner::flushHeldSector() {
 
 void CScanner::breakStream() {
     flushHeldSector();
-    tracker->dropCandidate();
+    if (carver)
+        carver->breakStream();
+    else
+        tracker->dropCandidate();
 }
 
 void CScanner::testSector(uint32_t sector, const unsigned char* bytes) {
-    if (!tracker->feedSector(sector, bytes))
+    if (carver) {
+        carver->feedSector(sector, bytes); // counts its photos as they are proven
         return;
+    }
+    if (tracker->feedSector(sector, bytes))
+        countFoundFile();
+}
+
+void CScanner::countFoundFile() {
     ++fileCount;
     showText(CScanFrontEnd::kFoundLabel, format("找到%u个文件", fileCount));
     scanDialog->publishFoundCount(fileCount);

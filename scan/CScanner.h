@@ -11,6 +11,7 @@
 
 class CVolumeAccess;
 class CScanFrontEnd;
+class CThoroughCarver;
 
 // A recovered file that could not be written, and why.
 struct tagWriteFailure {
@@ -89,6 +90,17 @@ public:
     std::string partialSweepText() const;
 
     CCandidateTracker& candidateTracker() { return *tracker; }
+
+    // Chooses the thorough carving mode for the next sweep: wide starts,
+    // the structure walked to the exact end, and only images that decode
+    // are photos. keepPartial writes the files that are cut short or do
+    // not decode into the output folder's kPartialFolder.
+    void setThorough(bool keepPartial);
+    static constexpr const char* kPartialFolder = "partial";
+    // After a thorough run: photos not written because an equal one was,
+    // and partial files written.
+    uint32_t duplicatesSkipped() const { return duplicateCount; }
+    uint32_t partialFilesWritten() const { return partialsWritten; }
     // Recovered files are handed to this user and group (a program started
     // through sudo or pkexec writes them for the person who started it).
     void setOutputOwner(uid_t user, gid_t group) {
@@ -132,6 +144,12 @@ private:
     void flushHeldSector();
     void breakStream();
     void testSector(uint32_t sector, const unsigned char* bytes);
+    void countFoundFile();
+    // Thorough mode: waits for the decoding and takes over its photos.
+    void finishThoroughSweep();
+    // Thorough mode: writes the partial files into kPartialFolder.
+    void writePartialFiles();
+    std::string thoroughSummary() const;
     void showText(int controlId, const std::string& text);
 
     CVolumeAccess* access;
@@ -173,4 +191,11 @@ private:
     std::vector<tagRenamedFile> renamed;
     uint32_t identicalCount = 0;
     bool writingAbandoned = false;
+
+    bool thoroughMode = false;
+    bool keepPartial = false;
+    std::unique_ptr<CThoroughCarver> carver;
+    std::vector<std::unique_ptr<CBaseFile>> partialFiles;
+    uint32_t duplicateCount = 0;
+    uint32_t partialsWritten = 0;
 };

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, testing and running Vallora need on Debian or
 # Ubuntu, skipping what is already there. Uses sudo when not root.
+# --peers also installs the other carvers bench/recall-bench.sh compares
+# against (PhotoRec from testdisk, foremost, recoverjpeg).
 set -euo pipefail
 
 packages=(
@@ -21,11 +23,15 @@ packages=(
     # the desktop program's translations: lupdate/lrelease, and Qt's own
     # translations for its standard buttons and dialogs
     qt6-l10n-tools qt6-translations-l10n
-    # benchmarks (bench/): arithmetic and peak memory
-    bc time
+    # benchmarks (bench/): arithmetic and peak memory; photos with Exif
+    # thumbnails, progressive and restart-marker coding for the card images
+    bc time imagemagick libimage-exiftool-perl libjpeg-turbo-progs
     # manual pages, desktop metadata checks, and the Debian packages with their checks
     scdoc desktop-file-utils appstream dpkg-dev file lintian
 )
+if [ "${1:-}" = "--peers" ]; then
+    packages+=(testdisk foremost recoverjpeg)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -19,6 +19,12 @@ TEST(CliOptions, AcceptsSourceOutputAndSectorSize) {
     EXPECT_EQ(other.sectorSize, 512u);
     EXPECT_TRUE(other.quiet);
     EXPECT_EQ(other.source, "-odd-name");
+    EXPECT_FALSE(other.thorough);
+
+    CCliOptions thorough;
+    ASSERT_TRUE(parseArgs({"--thorough", "--keep-partial", "card.img", "out"}, thorough, error));
+    EXPECT_TRUE(thorough.thorough);
+    EXPECT_TRUE(thorough.keepPartial);
 }
 
 TEST(CliOptions, RejectsBadUsageWithAReason) {
@@ -38,6 +44,7 @@ TEST(CliOptions, RejectsBadUsageWithAReason) {
         {{"--sector-size", "-512", "a", "b"}, "invalid sector size"},
         {{"--sector-size", "99999999999999999999", "a", "b"}, "invalid sector size"},
         {{"--sector-size", "4k", "a", "b"}, "invalid sector size"},
+        {{"--keep-partial", "a", "b"}, "--keep-partial needs --thorough"},
     };
     for (const auto& c : cases) {
         CCliOptions options;
@@ -49,7 +56,8 @@ TEST(CliOptions, RejectsBadUsageWithAReason) {
 
 TEST(CliOptions, HelpNamesEveryOptionAndExitStatus) {
     const std::string help = CCliOptions::helpText();
-    for (const char* word : {"--sector-size", "--quiet", "--help", "--version", "Ctrl-C"})
+    for (const char* word : {"--sector-size", "--quiet", "--help", "--version", "Ctrl-C",
+                             "--thorough", "--keep-partial", "partial"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
     for (int status = 0; status <= 6; ++status)
         EXPECT_NE(help.find("\n  " + std::to_string(status) + "  "), std::string::npos) << status;

@@ -132,3 +132,33 @@ TEST(RecoverCommand, InterruptStopsOrAbandons) {
         }
     }
 }
+
+TEST(RecoverCommand, ThoroughModeSkipsDuplicatesAndKeepsPartialFilesApart) {
+    CTempDir dir;
+    // Photos 1 and 2 are equal bytes at two places; photo 3 is cut off in
+    // the middle of its data by noise.
+    const auto photos = makeImage(dir.file("card.img"), 4000, {1, 1000, 2000});
+    auto image = CTempDir::readFile(dir.file("card.img"));
+    std::copy(photos[0].begin(), photos[0].end(), image.begin() + 1000 * 512);
+    std::fill(image.begin() + 1000 * 512 + long(photos[0].size()),
+              image.begin() + 1000 * 512 + long((photos[0].size() + 511) / 512 * 512), 0);
+    const size_t cut = 2000 * 512 + photos[2].size() / 2;
+    std::fill(image.begin() + long(cut), image.begin() + long(cut) + 40, 0xFF);
+    CTempDir::writeFile(dir.file("card.img"), image);
+    fs::create_directory(dir.file("out"));
+
+    std::string out, err;
+    EXPECT_EQ(CChildProcess::run(
+                  {kProgram, "--thorough", "--keep-partial", dir.file("card.img"), dir.file("out")},
+                  &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(CTempDir::readFile(dir.file("out/1983.jpg")), photos[0]);
+    EXPECT_FALSE(fs::exists(dir.file("out/2982.jpg")));
+    EXPECT_FALSE(fs::exists(dir.file("out/3982.jpg")));
+    EXPECT_TRUE(fs::exists(dir.file("out/partial/3982.jpg")));
+    EXPECT_NE(out.find("成功恢复1个文件,跳过1个重复文件,1个不完整文件存入partial文件夹"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(err.find("1 partial images written into"), std::string::npos) << err;
+}

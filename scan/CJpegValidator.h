@@ -1,0 +1,53 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// Decides whether a carved image decodes, with libjpeg: the image's bytes
+// are read from the volume piece by piece and decoded to the end of the
+// image. Every sign of corrupt data counts as a failure (libjpeg's
+// warnings, which it would otherwise pass over and go on), as does an
+// image whose end marker is not where the carving put it. The decoding is
+// scaled down to one pixel per block, which still decodes every coefficient
+// of the entropy-coded data but spares most of the inverse transform.
+class CJpegValidator {
+public:
+    enum class Verdict {
+        Decodes,    // decoded to its end marker without a fault
+        Corrupt,    // the data stops decoding, or the end is not where it was carved
+        Unreadable, // the volume could not be read
+        TooLarge,   // decoding needs more memory than the limit (a huge progressive image)
+        Cancelled,  // the scan was abandoned while decoding
+    };
+    // Reads sectors first..last inclusive into buffer.
+    using Reader = std::function<bool(uint32_t first, uint32_t last, void* buffer)>;
+
+    // What libjpeg may hold for one image (the coefficients of a
+    // progressive image); larger images are judged TooLarge.
+    static constexpr long kMemoryLimit = 64l << 20;
+
+    CJpegValidator(Reader reader, uint32_t sectorSize, const std::atomic<bool>* cancel = nullptr);
+    ~CJpegValidator();
+    CJpegValidator(const CJpegValidator&) = delete;
+    CJpegValidator& operator=(const CJpegValidator&) = delete;
+    // Decodes the image of length bytes at the first byte of startSector.
+    Verdict check(uint32_t startSector, uint64_t length);
+
+private:
+    // libjpeg's state for one image; it lives outside the stack frame that
+    // libjpeg leaves by a long jump.
+    struct tagDecodeState;
+    static void fillSource(tagDecodeState& state);
+    Verdict verdictAfterError();
+
+    Reader reader;
+    uint32_t sectorSize;
+    const std::atomic<bool>* cancel;
+    std::vector<unsigned char> piece;
+    std::vector<unsigned char> row;
+    std::unique_ptr<tagDecodeState> state;
+};

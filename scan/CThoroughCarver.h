@@ -1,0 +1,52 @@
+#pragma once
+
+#include "scan/CBaseFile.h"
+#include "scan/CDecodeWorker.h"
+#include "scan/CThoroughTracker.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CVolumeAccess;
+
+// The thorough carving mode: the sector stream goes through the structure
+// walk (CThoroughTracker); every file that completes is decoded on the
+// decode worker, and only the ones that decode become photos. Files that
+// are cut short, break off or do not decode are kept as partial files when
+// asked for. A photo equal to one found before is counted, not kept.
+// Everything but the decoding runs on the sweep thread.
+class CThoroughCarver {
+public:
+    // stopRequest gives the front end's stop request; onPhoto is called on
+    // the sweep thread for every new photo.
+    CThoroughCarver(CVolumeAccess* access, uint32_t sectorSize, bool keepPartial,
+                    std::function<int()> stopRequest, std::function<void()> onPhoto);
+    ~CThoroughCarver();
+
+    void feedSector(uint32_t sector, const unsigned char* bytes);
+    void breakStream();
+    // The sweep is over: waits until the queued files are decoded. An
+    // abandon request cancels the decoding instead.
+    void finish();
+
+    // Photos, in the order they were proven, and partial files.
+    std::vector<std::unique_ptr<CBaseFile>> photos;
+    std::vector<std::unique_ptr<CBaseFile>> partials;
+    uint32_t duplicates = 0;
+
+private:
+    void handOn();
+    void collect();
+    void keepPartial(const tagCarvedFile& file);
+    std::unique_ptr<CBaseFile> placeOf(const tagCarvedFile& file) const;
+    bool abandoned();
+
+    uint32_t sectorSize;
+    bool keepPartials;
+    std::function<int()> stopRequest;
+    std::function<void()> onPhoto;
+    CThoroughTracker tracker;
+    std::unique_ptr<CDecodeWorker> worker;
+};

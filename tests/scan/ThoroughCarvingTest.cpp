@@ -1,0 +1,284 @@
+// The thorough mode on small card images: what the default rules miss or
+// cut wrongly is recovered exactly, what is cut short or overwritten is
+// only kept as a partial file, duplicates are written once, cancel behaves
+// as in the default mode, and the default mode's output stays as it was.
+#include "CRecordingFrontEnd.h"
+#include "CTempDir.h"
+#include "ThoroughTestCard.h"
+#include "scan/CCandidateTracker.h"
+#include "scan/CScanner.h"
+#include "volume/CRawVolumeAccess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <jpeglib.h>
+
+namespace fs = std::filesystem;
+using Card = CThoroughTestCard;
+using Files = std::map<std::string, std::vector<unsigned char>>;
+using Kind = CJpegMaker::Kind;
+
+namespace {
+
+enum class Mode { Default, Thorough, KeepPartial };
+
+struct tagScan {
+    Files files; // by name; partial files as "partial/N.jpg"
+    CScanner::Outcome outcome = CScanner::Outcome::Completed;
+    uint32_t duplicates = 0;
+    uint32_t partials = 0;
+    std::string summary;
+};
+
+// Runs a whole scan of the card (raw access over an image file) into a
+// fresh folder and reads back what was written.
+tagScan scan(const Card& card, Mode mode,
+             const std::function<void(CRecordingFrontEnd&)>& prepare = {}) {
+    CTempDir dir;
+    CTempDir::writeFile(dir.file("card.img"), card.bytes);
+    fs::create_directory(dir.file("out"));
+    CRawVolumeAccess access(dir.file("card.img"), Card::kSector);
+    CRecordingFrontEnd ui(dir.file("out"));
+    if (prepare)
+        prepare(ui);
+    CScanner scanner(&access);
+    if (mode != Mode::Default)
+        scanner.setThorough(mode == Mode::KeepPartial);
+    tagScan result;
+    result.outcome = scanner.run(&ui);
+    for (const auto& entry : fs::recursive_directory_iterator(dir.file("out")))
+        if (entry.is_regular_file())
+            result.files[fs::relative(entry.path(), dir.file("out")).string()] =
+                CTempDir::readFile(entry.path().string());
+    result.duplicates = scanner.duplicatesSkipped();
+    result.partials = scanner.partialFilesWritten();
+    if (!ui.summaries.empty())
+        result.summary = ui.summaries.back().first;
+    return result;
+}
+
+// Bytes up to the last non-zero one.
+std::vector<unsigned char> trimmed(std::vector<unsigned char> bytes) {
+    while (!bytes.empty() && bytes.back() == 0)
+        bytes.pop_back();
+    return bytes;
+}
+
+std::vector<unsigned char> head(const std::vector<unsigned char>& bytes, size_t length) {
+    return {bytes.begin(), bytes.begin() + long(length)};
+}
+
+// Names and sizes, for failure messages.
+std::string listed(const Files& files) {
+    std::string text;
+    for (const auto& [name, bytes] : files)
+        text += name + " (" + std::to_string(bytes.size()) + " bytes) ";
+    return text;
+}
+
+bool holds(const Files& files, const Files& expected) {
+    for (const auto& [name, bytes] : expected) {
+        auto it = files.find(name);
+        if (it == files.end() || it->second != bytes)
+            return false;
+    }
+    return true;
+}
+
+struct tagCase {
+    const char* what;
+    std::function<Card(Files&)> build; // fills the files the thorough mode must write
+};
+
+const tagCase kRecoveredCases[] = {
+    {"dirty tail: older data after the end marker in the last sector",
+     [](Files& expected) {
+         Card card(80);
+         const auto photo = CJpegMaker::make(Kind::Exif, 160, 120, 1);
+         card.put(4, photo);
+         card.dirtyTail(4, photo.size(), 3, 0x11);
+         expected[Card::name(4)] = photo;
+         return card;
+     }},
+    {"Exif thumbnail that begins at a sector boundary",
+     [](Files& expected) {
+         Card card(80);
+         const auto photo = makePhotoWithThumbnail(2, Card::kSector);
+         card.put(4, photo);
+         expected[Card::name(4)] = photo;
+         return card;
+     }},
+    {"XMP segment first",
+     [](Files& expected) {
+         Card card(80);
+         const auto photo = CJpegMaker::make(Kind::Xmp, 160, 120, 3);
+         card.put(4, photo);
+         expected[Card::name(4)] = photo;
+         return card;
+     }},
+    {"Adobe segment first",
+     [](Files& expected) {
+         Card card(80);
+         const auto photo = CJpegMaker::make(Kind::Adobe, 160, 120, 4);
+         card.put(4, photo);
+         expected[Card::name(4)] = photo;
+         return card;
+     }},
+    {"progressive with restart markers, dirty tail",
+     [](Files& expected) {
+         Card card(120);
+         CJpegMaker::tagStyle style;
+         style.progressive = true;
+         style.restartRows = 1;
+         const auto photo = CJpegMaker::make(Kind::Jfif, 240, 160, 5, 85, style);
+         card.put(4, photo);
+         card.dirtyTail(4, photo.size(), 2, 0x7E);
+         expected[Card::name(4)] = photo;
+         return card;
+     }},
+    {"MPF camera file whose preview begins at a sector boundary",
+     [](Files& expected) {
+         Card card(120);
+         const auto file = makeMpfCameraFile(6);
+         card.put(4, file);
+         card.dirtyTail(4, file.size(), 1, 0x33);
+         expected[Card::name(4)] = file;
+         return card;
+     }},
+    {"newer photo written over the middle of an older one",
+     [](Files& expected) {
+         Card card(160);
+         const auto older = CJpegMaker::make(Kind::Exif, 320, 240, 7);
+         const auto newer = CJpegMaker::make(Kind::Jfif, 120, 90, 8);
+         card.put(4, older);
+         card.put(10, newer); // its last sector still holds the older photo's bytes
+         expected[Card::name(10)] = newer;
+         return card;
+     }},
+};
+
+} // namespace
+
+TEST(ThoroughCarving, RecoversExactlyWhatTheDefaultRulesMissOrCut) {
+    for (const auto& c : kRecoveredCases) {
+        Files expected;
+        const Card card = c.build(expected);
+        const tagScan thorough = scan(card, Mode::Thorough);
+        EXPECT_EQ(thorough.files, expected) << c.what << ": " << listed(thorough.files);
+        EXPECT_EQ(thorough.outcome, CScanner::Outcome::Completed) << c.what;
+        const tagScan plain = scan(card, Mode::Default);
+        EXPECT_FALSE(holds(plain.files, expected)) << "the default mode already copes: " << c.what;
+    }
+}
+
+TEST(ThoroughCarving, CutOrOverwrittenFilesAreOnlyKeptAsPartialFiles) {
+    // A camera file cut off inside its image data (header and thumbnail
+    // kept), zeros behind it; and an older photo whose middle a newer one
+    // overwrote.
+    const auto camera = makePhotoWithThumbnail(9, Card::kSector, 320, 240);
+    size_t cut = camera.size() * 2 / 3;
+    while (camera[cut - 1] == 0)
+        --cut;
+    const auto older = CJpegMaker::make(Kind::Exif, 320, 240, 10);
+    const auto newer = CJpegMaker::make(Kind::Jfif, 120, 90, 11);
+    Card card(400);
+    card.put(4, head(camera, cut));
+    card.put(200, older);
+    card.put(206, newer);
+
+    const tagScan thorough = scan(card, Mode::Thorough);
+    EXPECT_EQ(thorough.files, (Files{{Card::name(206), newer}}));
+    EXPECT_EQ(thorough.partials, 0u);
+
+    const tagScan keep = scan(card, Mode::KeepPartial);
+    const Files expected = {
+        {Card::name(206), newer},
+        {"partial/" + Card::name(4), head(camera, cut)},
+        {"partial/" + Card::name(200), trimmed(head(older, 6 * Card::kSector))},
+    };
+    EXPECT_EQ(keep.files, expected) << listed(keep.files) << "\nexpected " << listed(expected);
+    EXPECT_EQ(keep.partials, 2u);
+    EXPECT_NE(keep.summary.find("2个不完整文件存入partial文件夹"), std::string::npos)
+        << keep.summary;
+}
+
+TEST(ThoroughCarving, APhotoFoundTwiceIsWrittenOnceAndCounted) {
+    const auto photo = CJpegMaker::make(Kind::Jfif, 160, 120, 12);
+    const auto other = CJpegMaker::make(Kind::Jfif, 160, 120, 13);
+    Card card(200);
+    card.put(4, photo);
+    card.put(60, other);
+    card.put(120, photo);
+    const tagScan thorough = scan(card, Mode::Thorough);
+    EXPECT_EQ(thorough.files, (Files{{Card::name(4), photo}, {Card::name(60), other}}));
+    EXPECT_EQ(thorough.duplicates, 1u);
+    EXPECT_NE(thorough.summary.find("成功恢复2个文件,跳过1个重复文件"), std::string::npos)
+        << thorough.summary;
+    EXPECT_EQ(scan(card, Mode::Default).files.size(), 3u);
+}
+
+TEST(ThoroughCarving, CancelDuringTheSweepWorksAsInTheDefaultMode) {
+    // Two runs of sectors (the sweep reads at most 40000 at once); the stop
+    // request comes while the first is being read, so the second is never swept.
+    const auto first = CJpegMaker::make(Kind::Jfif, 160, 120, 14);
+    const auto second = CJpegMaker::make(Kind::Jfif, 160, 120, 15);
+    Card card(41000);
+    card.put(100, first);
+    card.put(40500, second);
+    for (Mode mode : {Mode::Default, Mode::Thorough}) {
+        const char* named = mode == Mode::Default ? "default" : "thorough";
+        const tagScan stopped = scan(card, mode, [](CRecordingFrontEnd& ui) {
+            ui.onProgress = [&ui](uint32_t) { ui.stop = CScanFrontEnd::kStopAndWrite; };
+        });
+        EXPECT_EQ(stopped.outcome, CScanner::Outcome::Stopped) << named;
+        EXPECT_EQ(stopped.files, (Files{{Card::name(100), first}})) << named;
+
+        const tagScan abandoned = scan(card, mode, [](CRecordingFrontEnd& ui) {
+            ui.onProgress = [&ui](uint32_t) { ui.stop = CScanFrontEnd::kAbandon; };
+        });
+        EXPECT_EQ(abandoned.outcome, CScanner::Outcome::Abandoned) << named;
+        EXPECT_TRUE(abandoned.files.empty()) << named;
+        EXPECT_TRUE(abandoned.summary.empty()) << named;
+    }
+}
+
+TEST(ThoroughCarving, DefaultModeOutputOnAMixedCardIsWhatTheCarvingRulesGive) {
+    // Every fixture above on one card, with plain photos between them.
+    Card card(3000);
+    uint32_t at = 8;
+    Files intact;
+    for (const auto& c : kRecoveredCases) {
+        Files expected;
+        const Card part = c.build(expected);
+        std::copy(part.bytes.begin() + Card::kSector, part.bytes.end(),
+                  card.bytes.begin() + long(size_t(at) * Card::kSector));
+        for (auto& [name, bytes] : expected)
+            intact[Card::name(at - 1 + uint32_t(std::stoul(name)) - 1982)] = bytes;
+        at += uint32_t(part.bytes.size() / Card::kSector) + 3;
+        const auto plain = CJpegMaker::make(Kind::Jfif, 100, 80, at);
+        card.put(at, plain);
+        intact[Card::name(at)] = plain;
+        at += uint32_t(plain.size() / Card::kSector) + 2;
+    }
+    ASSERT_LT(at, 3000u);
+
+    // The default carving rules on their own, over the same sector stream.
+    card.bytes.resize(card.bytes.size() + 4, 0);
+    CCandidateTracker rules(Card::kSector);
+    for (uint32_t s = 1; s < 3000; ++s)
+        rules.feedSector(s, card.bytes.data() + size_t(s) * Card::kSector);
+    Files byRules;
+    for (const auto& f : rules.foundFiles) {
+        const size_t from = size_t(f->startSector) * Card::kSector;
+        const size_t to = size_t(f->lastSector) * Card::kSector + f->endOffset + 1;
+        byRules[Card::name(f->startSector)] = {card.bytes.begin() + long(from),
+                                               card.bytes.begin() + long(to)};
+    }
+    card.bytes.resize(card.bytes.size() - 4);
+    ASSERT_FALSE(byRules.empty());
+    EXPECT_EQ(scan(card, Mode::Default).files, byRules);
+    const Files thorough = scan(card, Mode::Thorough).files;
+    EXPECT_EQ(thorough, intact) << listed(thorough) << "\nexpected " << listed(intact);
+}
