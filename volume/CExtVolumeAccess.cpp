@@ -24,12 +24,15 @@ namespace {
 constexpr uint64_t kSuperblockOffset = 1024;
 constexpr uint32_t kSuperblockBytes = 1024;
 constexpr size_t kBlocksCountLowOffset = 0x04;
+constexpr size_t kFirstDataBlockOffset = 0x14;
 constexpr size_t kLogBlockSizeOffset = 0x18;
 constexpr size_t kMagicOffset = 0x38;
 constexpr size_t kIncompatFeaturesOffset = 0x60;
+constexpr size_t kRoCompatFeaturesOffset = 0x64;
 constexpr size_t kBlocksCountHighOffset = 0x150;
 constexpr uint16_t kExtMagic = 0xEF53;
 constexpr uint32_t kIncompat64Bit = 0x80;
+constexpr uint32_t kRoCompatBigalloc = 0x200;
 constexpr uint32_t kMaxLogBlockSize = 6; // 64 KiB blocks
 
 // The sweep reads whole clusters into a buffer of 40000 sectors; larger
@@ -89,6 +92,15 @@ void CExtVolumeAccess::checkSuperblock() {
     const uint32_t logBlockSize = CByteOrder::readLE32(&super[kLogBlockSizeOffset]);
     if (logBlockSize > kMaxLogBlockSize)
         fail("the superblock gives blocks of 2^" + number(uint64_t(logBlockSize) + 10) + " bytes");
+    // Block 0 holds the superblock on a volume of 1 KiB blocks, which then
+    // begins its bitmaps at block 1 (unless it is bigalloc); libext2fs reads
+    // past its bitmap buffers when told otherwise.
+    const bool bigalloc = CByteOrder::readLE32(&super[kRoCompatFeaturesOffset]) & kRoCompatBigalloc;
+    const uint32_t firstDataBlock = CByteOrder::readLE32(&super[kFirstDataBlockOffset]);
+    const uint32_t expectedFirst = (logBlockSize == 0 && !bigalloc) ? 1 : 0;
+    if (firstDataBlock != expectedFirst)
+        fail("the superblock gives first data block " + number(firstDataBlock) + " where it is " +
+             number(expectedFirst));
     const uint64_t size = uint64_t(1024) << logBlockSize;
     uint64_t count = CByteOrder::readLE32(&super[kBlocksCountLowOffset]);
     if (CByteOrder::readLE32(&super[kIncompatFeaturesOffset]) & kIncompat64Bit)

@@ -24,6 +24,7 @@ using Bytes = std::vector<unsigned char>;
 
 constexpr size_t kSuperblock = 1024;
 constexpr size_t kBlocksCountLow = kSuperblock + 0x04;
+constexpr size_t kFirstDataBlock = kSuperblock + 0x14;
 constexpr size_t kLogBlockSize = kSuperblock + 0x18;
 constexpr size_t kBlocksPerGroup = kSuperblock + 0x20;
 constexpr size_t kMagic = kSuperblock + 0x38;
@@ -186,6 +187,15 @@ TEST_F(ExtAccess, RefusesHostileSuperblocksWithAReason) {
     } cases[] = {
         {"magic", [](Bytes& b) { b[kMagic] = 0; }, "does not name ext2, ext3 or ext4"},
         {"block size", [](Bytes& b) { put32(b, kLogBlockSize, 7); }, "blocks of 2^17 bytes"},
+        // found by the fuzzer: libext2fs wrote past its bitmap buffer
+        {"first data block", [](Bytes& b) { put32(b, kFirstDataBlock, 55); },
+         "first data block 55 where it is 1"},
+        {"first data block of larger blocks",
+         [](Bytes& b) {
+             put32(b, kLogBlockSize, 1);
+             put32(b, kBlocksCountLow, 1024);
+         },
+         "first data block 1 where it is 0"},
         {"larger than the device", [](Bytes& b) { put32(b, kBlocksCountLow, 0x7FFFFFFF); },
          "more than the device holds"},
         {"tiny device", [](Bytes& b) { b.resize(1500); }, "smaller than an ext superblock"},
