@@ -1,5 +1,7 @@
 #include "app/CDriveList.h"
 
+#include "platform/CFsProbe.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -106,6 +108,21 @@ std::string CDriveList::labelOf(const std::string& name) const {
     return {};
 }
 
+std::string CDriveList::fileSystemOf(dev_t device) const {
+    const fs::path record =
+        fs::path(sysRoot).parent_path() / "run" / "udev" / "data" /
+        ("b" + std::to_string(major(device)) + ":" + std::to_string(minor(device)));
+    std::ifstream in(record);
+    std::string type, version;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("E:ID_FS_TYPE=", 0) == 0)
+            type = line.substr(13);
+        else if (line.rfind("E:ID_FS_VERSION=", 0) == 0)
+            version = line.substr(16);
+    }
+    return CFsProbe::volumeName(type, version);
+}
+
 std::vector<tagDriveEntry> CDriveList::list() const {
     std::vector<std::string> disks;
     std::error_code ec;
@@ -131,6 +148,7 @@ std::vector<tagDriveEntry> CDriveList::list() const {
             whole.model = readLine(diskDir / "device" / "name"); // SD and MMC cards
         whole.label = labelOf(disk);
         whole.deviceNumber = readDevNumber(diskDir);
+        whole.fileSystem = fileSystemOf(whole.deviceNumber);
         entries.push_back(whole);
 
         std::map<uint64_t, tagDriveEntry> parts;
@@ -149,6 +167,7 @@ std::vector<tagDriveEntry> CDriveList::list() const {
             part.partition = true;
             part.label = labelOf(part.name);
             part.deviceNumber = readDevNumber(item.path());
+            part.fileSystem = fileSystemOf(part.deviceNumber);
             parts.emplace(readNumber(item.path() / "partition"), part);
         }
         for (auto& [number, part] : parts)
@@ -175,6 +194,8 @@ std::string CDriveList::sizeText(uint64_t bytes) {
 
 std::string CDriveList::displayText(const tagDriveEntry& entry) {
     std::string text = entry.devicePath + "  " + sizeText(entry.sizeBytes);
+    if (!entry.fileSystem.empty())
+        text += "  " + entry.fileSystem;
     if (!entry.label.empty())
         text += "  \"" + entry.label + "\"";
     else if (!entry.partition && !entry.model.empty())

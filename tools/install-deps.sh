@@ -24,8 +24,10 @@ packages=(
     # translations for its standard buttons and dialogs
     qt6-l10n-tools qt6-translations-l10n
     # benchmarks (bench/): arithmetic and peak memory; photos with Exif
-    # thumbnails, progressive and restart-marker coding for the card images
-    bc time imagemagick libimage-exiftool-perl libjpeg-turbo-progs
+    # thumbnails, progressive and restart-marker coding for the card images;
+    # python3 edits exFAT bitmaps in bench/free-space-bench.sh and cuts the
+    # fuzz seeds
+    bc time imagemagick libimage-exiftool-perl libjpeg-turbo-progs python3
     # manual pages, desktop metadata checks, and the Debian packages with their checks
     scdoc desktop-file-utils appstream dpkg-dev file lintian
 )

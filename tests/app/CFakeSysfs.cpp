@@ -56,3 +56,8 @@ void CFakeSysfs::addPartition(const std::string& disk, const std::string& name, 
 void CFakeSysfs::addLabel(const std::string& label, const std::string& name) {
     fs::create_symlink("../../" + name, devRoot() + "/disk/by-label/" + label);
 }
+
+void CFakeSysfs::addFileSystem(dev_t device, const std::string& type, const std::string& version) {
+    write(root + "/run/udev/data/b" + devText(device),
+          "S:disk/by-uuid/0000\nE:ID_FS_TYPE=" + type + "\nE:ID_FS_VERSION=" + version);
+}

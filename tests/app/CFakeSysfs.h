@@ -15,6 +15,8 @@ public:
     void addPartition(const std::string& disk, const std::string& name, int number, dev_t device,
                       unsigned long long sectors);
     void addLabel(const std::string& label, const std::string& name);
+    // What udev's database says of a device's file system.
+    void addFileSystem(dev_t device, const std::string& type, const std::string& version);
 
     std::string sysRoot() const { return root + "/sys"; }
     std::string devRoot() const { return root + "/dev"; }

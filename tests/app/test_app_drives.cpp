@@ -93,6 +93,21 @@ private slots:
                  fake->devRoot() + "/sda1  1.0 GB  \"PHOTOS\"  (可移动)");
         QCOMPARE(CDriveList::displayText(entries[0]),
                  fake->devRoot() + "/nvme0n1  512.0 GB  Fast SSD");
+        QCOMPARE(card.fileSystem, std::string());
+    }
+
+    // The file system udev found is shown, named as the program names it.
+    void driveListShowsFileSystems() {
+        fake->addFileSystem(makedev(8, 1), "exfat", "1.0");
+        fake->addFileSystem(makedev(259, 2), "ext4", "1.0");
+        fake->addFileSystem(makedev(259, 1), "vfat", "FAT16");
+        const auto entries = CDriveList(fake->sysRoot(), fake->devRoot()).list();
+        QCOMPARE(entries[1].fileSystem, std::string("FAT16"));
+        QCOMPARE(entries[2].fileSystem, std::string("ext4"));
+        QCOMPARE(entries[5].fileSystem, std::string("exfat"));
+        QCOMPARE(CDriveList::displayText(entries[5]),
+                 fake->devRoot() + "/sda1  1.0 GB  exfat  \"PHOTOS\"  (可移动)");
+        QCOMPARE(entries[0].fileSystem, std::string());
     }
 
     void emptyMachineSelectsNothing() {
