@@ -58,6 +58,13 @@ public:
         checkedFolder = std::move(checked);
     }
     const COutputFolder* outputFolderChecked() const { return checkedFolder.get(); }
+    // The carving mode the main dialog's check boxes chose.
+    void setThorough(bool thorough, bool keepPartialFiles) {
+        thoroughMode = thorough;
+        keepPartial = keepPartialFiles;
+    }
+    bool thoroughChosen() const { return thoroughMode; }
+    bool keepPartialChosen() const { return keepPartial; }
 
     // The opener the program uses: udisks2 or pkexec where rights are missing.
     static OpenFunction defaultOpener();
@@ -145,6 +152,8 @@ private:
     CUserPrompts* prompts;
     OpenFunction openSource;
     std::shared_ptr<const COutputFolder> checkedFolder;
+    bool thoroughMode = false;
+    bool keepPartial = false;
     std::shared_future<void> previous;
     std::promise<void> donePromise;
     std::shared_future<void> done;

@@ -100,6 +100,8 @@ void CScanWorker::scanThreadProc() {
     CScanner scanner(access.get());
     if (const COutputFolder* folder = dialog->outputFolderChecked())
         scanner.setOutputDescriptor(folder->descriptor());
+    if (dialog->thoroughChosen())
+        scanner.setThorough(dialog->keepPartialChosen());
     scanner.run(dialog);
     for (const auto& failure : scanner.writeFailures())
         std::fprintf(stderr, "vallora: %s not written: %s\n", failure.fileName.c_str(),

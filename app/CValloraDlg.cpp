@@ -10,6 +10,7 @@
 #include "platform/COutputFolder.h"
 #include "ui_CValloraDlg.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -57,6 +58,8 @@ CValloraDlg::CValloraDlg(CUserPrompts* prompts, CDriveList drives, QUrl pageAddr
     connect(ui->browseButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedBrowse);
     connect(ui->openFolderButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedOpenFolder);
     connect(ui->startButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedStartScan);
+    // Partial files are a matter of the thorough mode only.
+    connect(ui->thoroughCheck, &QCheckBox::toggled, ui->keepPartialCheck, &QWidget::setEnabled);
     connect(ui->driveCombo, &CDriveCombo::aboutToDropDown, this, &CValloraDlg::FillDriveList);
     connect(ui->driveCombo, &QComboBox::activated, this, &CValloraDlg::onDriveActivated);
     connect(ui->outputEdit, &QLineEdit::textChanged, ui->outputEdit,
@@ -304,6 +307,8 @@ void CValloraDlg::OnBnClickedStartScan() {
         new CScanDig(this, selectedSource(), QFile::encodeName(outputFolderPath).toStdString(),
                      prompts, previousWorker, sourceOpener);
     dialog->setOutputFolder(std::move(folder));
+    dialog->setThorough(ui->thoroughCheck->isChecked(),
+                        ui->thoroughCheck->isChecked() && ui->keepPartialCheck->isChecked());
     scanDialogPtr = dialog;
     connect(dialog, &CScanDig::programEndRequested, this, &CValloraDlg::programEndRequested);
     dialog->OnInitDialog();

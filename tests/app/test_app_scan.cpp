@@ -11,6 +11,7 @@
 #include "app/CValloraDlg.h"
 #include "platform/CFileDevice.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -20,6 +21,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <filesystem>
 #include <map>
 
 namespace {
@@ -331,6 +333,47 @@ private slots:
         QCOMPARE(CTempDir::readFile(recovered.file(std::to_string(64 + 1982) + ".jpg")),
                  photos[64]);
         delete scan;
+    }
+
+    void thoroughChoiceReachesTheScan() {
+        // The check boxes: off at first; partial files only go with the thorough mode.
+        auto* thorough = dialog->findChild<QCheckBox*>("thoroughCheck");
+        auto* keep = dialog->findChild<QCheckBox*>("keepPartialCheck");
+        QVERIFY(thorough && keep);
+        QCOMPARE(thorough->text(), QString("深度扫描(较慢,找回更多照片)"));
+        QVERIFY(!thorough->isChecked());
+        QVERIFY(!thorough->toolTip().isEmpty());
+        QVERIFY(!keep->isEnabled());
+        thorough->setChecked(true);
+        QVERIFY(keep->isEnabled());
+        thorough->setChecked(false);
+        QVERIFY(!keep->isEnabled());
+
+        // A photo with older data behind its end marker in its last sector:
+        // only the thorough mode recovers it.
+        std::vector<unsigned char> disk(size_t(2000) * kSectorSize, 0);
+        const auto photo = CJpegMaker::make(CJpegMaker::Kind::Jfif, 96, 64, 21);
+        const size_t at = size_t(64) * kSectorSize;
+        std::copy(photo.begin(), photo.end(), disk.begin() + long(at));
+        std::fill(disk.begin() + long(at + photo.size()),
+                  disk.begin() + long(at + photo.size() + 2 * kSectorSize), 0x11);
+        CTempDir source;
+        CTempDir::writeFile(source.file("card.img"), disk);
+        for (bool deep : {false, true}) {
+            CTempDir recovered;
+            auto device = CFileDevice::open(source.file("card.img"));
+            auto* scan = new CScanDig(
+                dialog.get(), {"card", "card", true}, recovered.path(), &prompts, {},
+                [device](const tagScanSource&, const std::atomic<bool>&) { return device; });
+            scan->setThorough(deep, false);
+            QSignalSpy ended(scan, &CScanDig::programEndRequested);
+            scan->OnInitDialog();
+            scan->show();
+            QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 20000);
+            const std::string name = recovered.file(std::to_string(64 + 1982) + ".jpg");
+            QCOMPARE(std::filesystem::exists(name) && CTempDir::readFile(name) == photo, deep);
+            delete scan;
+        }
     }
 
     void updatesFromWorkerEndAtLatestState() {
