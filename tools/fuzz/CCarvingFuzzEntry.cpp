@@ -1,6 +1,7 @@
 #include "CCarvingFuzzEntry.h"
 
 #include "scan/CJPGFile.h"
+#include "scan/CJpegStartCheck.h"
 #include "scan/CScanFrontEnd.h"
 #include "scan/CScanner.h"
 #include "volume/CVolumeAccess.h"
@@ -84,5 +85,22 @@ void CCarvingFuzzEntry::run(const uint8_t* data, size_t size) {
         for (size_t k = end + 1; k < size_t(file->lastSector + 1) * kSectorSize; ++k)
             if (bytes[k] != 0)
                 std::abort();
+    }
+
+    // The thorough mode on the same volume: what it takes as a photo lies on
+    // the volume, begins with a wide start and ends with an end marker.
+    CScanner thorough(&volume);
+    thorough.setThorough(true);
+    thorough.sweep(&ui);
+    for (const auto& file : thorough.candidateTracker().foundFiles) {
+        const auto& bytes = volume.data();
+        const size_t end = size_t(file->lastSector) * kSectorSize + file->endOffset;
+        if (file->lastSector < file->startSector || file->endOffset >= kSectorSize ||
+            end >= bytes.size() || end < 1)
+            std::abort();
+        const uint8_t* first = &bytes[size_t(file->startSector) * kSectorSize];
+        if (!CJpegStartCheck::isStart(first, kSectorSize) || bytes[end] != 0xD9 ||
+            bytes[end - 1] != 0xFF)
+            std::abort();
     }
 }
