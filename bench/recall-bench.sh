@@ -84,14 +84,14 @@ make_reused() {
     local img=$images/reused.img
     [ -f "$img" ] && return
     head -c $((64 << 20)) /dev/urandom >"$img"
-    mkfs.vfat -F 32 -s 8 -n OLDCARD "$img" >/dev/null
+    mkfs.vfat -F 32 -s 1 -n OLDCARD "$img" >/dev/null
     : >"$images/reused.deleted"; : >"$images/reused.present"
     for s in $(seq 1 16); do
         mcopy -i "$img" "$photos/IMG_$s.JPG" ::/
         echo "$photos/IMG_$s.JPG" >>"$images/reused.deleted"
     done
     # Quick format: new FAT and root folder, the data area left as it was.
-    mkfs.vfat -F 32 -s 8 -n NEWCARD "$img" >/dev/null
+    mkfs.vfat -F 32 -s 1 -n NEWCARD "$img" >/dev/null
     for s in $(seq 17 24); do
         mcopy -i "$img" "$photos/IMG_$s.JPG" ::/
     done
@@ -106,7 +106,7 @@ make_deleted() {
     local img=$images/deleted.img
     [ -f "$img" ] && return
     truncate -s 64M "$img"
-    mkfs.vfat -F 32 -s 8 -n CARD "$img" >/dev/null
+    mkfs.vfat -F 32 -s 1 -n CARD "$img" >/dev/null
     mmd -i "$img" ::/DCIM
     : >"$images/deleted.deleted"; : >"$images/deleted.present"
     for s in $(seq 25 42); do mcopy -i "$img" "$photos/IMG_$s.JPG" ::/DCIM/; done
