@@ -102,7 +102,12 @@ void CScanWorker::scanThreadProc() {
         scanner.setOutputDescriptor(folder->descriptor());
     if (dialog->thoroughChosen())
         scanner.setThorough(dialog->keepPartialChosen());
+    scanner.setReport(CDfxmlReport::describeSource("vallora", *device, fileSystem,
+                                                   CVolumeOpener::Choice::Auto, kind));
     scanner.run(dialog);
+    if (!scanner.reportFailure().empty())
+        std::fprintf(stderr, "vallora: %s not written: %s\n", CDfxmlReport::kFileName,
+                     scanner.reportFailure().c_str());
     for (const auto& failure : scanner.writeFailures())
         std::fprintf(stderr, "vallora: %s not written: %s\n", failure.fileName.c_str(),
                      failure.reason.c_str());

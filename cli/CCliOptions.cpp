@@ -40,6 +40,9 @@ Options:
   --keep-partial    with --thorough: also write the images that are cut
                     short or stop decoding (overwritten in the middle) into
                     OUTPUT_DIR/partial, named the same way
+  --no-report       do not write report.xml (see below)
+  --no-dates        leave every recovered file dated with the time of
+                    recovery, not the date the photo was taken
   -q, --quiet       no progress display
   -h, --help        show this help and exit
   --version         show the version and exit
@@ -47,6 +50,14 @@ Options:
 Progress is shown on standard error when it is a terminal. The summary and
 the run time are printed on standard output; files that could not be written
 are listed on standard error with the reason.
+
+OUTPUT_DIR also receives report.xml, a Digital Forensics XML (DFXML) account
+of the recovery: the program, the source, the stretch swept and what could
+not be read, and for every file written where its bytes lay on SOURCE and
+their SHA-256 digest. It is written also when the sweep is stopped; an
+earlier report is kept and this one saved as report_1.xml (report_2.xml...).
+Each photo gets the date it was taken (Exif DateTimeOriginal, or DateTime)
+as its modification time; a photo without one keeps the time of recovery.
 
 Ctrl-C stops the sweep and writes the images found so far (when nothing was
 found yet it abandons the scan); a second Ctrl-C abandons: the file being
@@ -67,7 +78,7 @@ Devices need root rights (sudo); image files need only read access.
 
 Exit status:
   0  swept to the end and every image written
-  1  some image found was not written (stopped or not)
+  1  some image found, or the report, was not written (stopped or not)
   2  bad command line
   3  the source cannot be opened or read as a volume, or it went away or
      died during the sweep (what was found before is written where it can be)
@@ -127,6 +138,10 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             quiet = true;
         } else if (arg == "--force-output") {
             forceOutput = true;
+        } else if (arg == "--no-report") {
+            report = false;
+        } else if (arg == "--no-dates") {
+            photoDates = false;
         } else if (takesValue(arg, "--fs")) {
             std::string value;
             if (!optionValue(arg, "--fs", argc, argv, i, value, error))

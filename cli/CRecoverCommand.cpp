@@ -125,6 +125,10 @@ int CRecoverCommand::run(int argc, char** argv) {
     handFilesToSudoUser(scanner);
     if (options.thorough)
         scanner.setThorough(options.keepPartial);
+    if (options.report)
+        scanner.setReport(CDfxmlReport::describeSource("vallora-recover", *device, fileSystem,
+                                                       options.fileSystem, kind));
+    scanner.setPhotoDates(options.photoDates);
     const CScanner::Outcome outcome = scanner.run(&frontEnd);
 
     if (scanner.unreadableSectors() > 0)
@@ -156,6 +160,13 @@ int CRecoverCommand::run(int argc, char** argv) {
     for (const auto& file : scanner.renamedFiles())
         std::fprintf(stderr, "vallora-recover: %s/%s was taken by another file; saved as %s\n",
                      options.outputDir.c_str(), file.fileName.c_str(), file.savedName.c_str());
+    if (!scanner.reportFailure().empty())
+        std::fprintf(stderr, "vallora-recover: %s not written: %s\n", CDfxmlReport::kFileName,
+                     scanner.reportFailure().c_str());
+    else if (!scanner.reportName().empty() && scanner.reportName() != CDfxmlReport::kFileName)
+        std::fprintf(stderr, "vallora-recover: %s/%s is kept; this run's report is %s\n",
+                     options.outputDir.c_str(), CDfxmlReport::kFileName,
+                     scanner.reportName().c_str());
     const size_t failed = scanner.writeFailures().size();
     std::fprintf(stderr, "Recovered %u of %u images into %s", scanner.filesWritten(),
                  scanner.filesFound(), options.outputDir.c_str());
@@ -178,7 +189,7 @@ int CRecoverCommand::run(int argc, char** argv) {
     if (scanner.sourceLost())
         return kExitSourceError;
     // Any found image missing from the folder is a failure, stopped or not.
-    if (failed || scanner.filesWritten() < scanner.filesFound())
+    if (failed || scanner.filesWritten() < scanner.filesFound() || !scanner.reportFailure().empty())
         return kExitWriteFailures;
     if (outcome == CScanner::Outcome::Stopped)
         return kExitStopped;

@@ -35,6 +35,8 @@ public:
     bool place(Placement& placement, std::string& finalName, std::string& error);
     // Removes what was written so far.
     void discard();
+    // The open file, for setting its times before it is placed; -1 when none.
+    int descriptor() const { return fd; }
 
     // For a signal handler ending the program at once: removes the hidden
     // file being written, if any. Async-signal-safe.

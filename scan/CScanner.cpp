@@ -4,9 +4,13 @@
 #include "scan/CThoroughCarver.h"
 #include "volume/CVolumeAccess.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -57,6 +61,8 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
     recoverAll();
     if (thoroughMode)
         writePartialFiles();
+    if (reportWanted)
+        writeReport();
     seconds = (tickCount() - start) / 1000;
     std::printf("The run time is:%us!\n", seconds);
     std::fflush(stdout);
@@ -84,6 +90,7 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
 
 void CScanner::sweep(CScanFrontEnd* frontEnd) {
     scanDialog = frontEnd;
+    log.noteStart(std::time(nullptr));
     showText(CScanFrontEnd::kTotalLabel, format("总扇区:%u", sectorsPerCluster * clusterCount));
     scanDialog->setProgressRange(clusterCount);
     if (thoroughMode)
@@ -95,10 +102,13 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     uint32_t i = 1;
     while (i < clusterCount && access->isClusterUsed(i))
         ++i;
+    const uint32_t firstSwept = i;
+    uint32_t lastSwept = 0;
     while (i < clusterCount && scanDialog->stopRequest() == CScanFrontEnd::kRunning &&
            !lostSource) {
         const uint32_t last = findFreeRun(i);
         readAndTestRun(i, last);
+        lastSwept = last;
         i = skipUsedClusters(last);
     }
     // Nothing follows the last sector swept.
@@ -106,6 +116,12 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     if (carver)
         finishThoroughSweep();
     foundTotal = fileCount;
+    if (lastSwept >= firstSwept) {
+        const uint64_t from = access->sectorToByteOffset(access->clusterToSector(firstSwept));
+        const uint64_t to =
+            access->sectorToByteOffset(access->clusterToSector(lastSwept)) + uint64_t(clusterSize);
+        log.noteSwept(from, to - from);
+    }
     sweptTo = i < clusterCount ? i : clusterCount;
     // A sweep that ended early shows where it ended, on the bar and the labels.
     if (!sweptWhole() && scanDialog->stopRequest() != CScanFrontEnd::kAbandon)
@@ -216,6 +232,8 @@ void CScanner::salvage(uint32_t runFirst, uint32_t a, uint32_t b) {
 void CScanner::markUnreadable(uint32_t a, uint32_t b) {
     const uint64_t sectors = uint64_t(b - a + 1) * sectorsPerCluster;
     unreadable += sectors;
+    log.noteUnreadable(access->sectorToByteOffset(access->clusterToSector(a)),
+                       uint64_t(b - a + 1) * clusterSize);
     const uint32_t first = access->clusterToSector(a);
     const uint32_t last = uint32_t(access->clusterToSector(b) + uint64_t(sectorsPerCluster) - 1);
     if (!unreadableSpans.empty() && uint64_t(unreadableSpans.back().second) + 1 == first)
@@ -303,4 +321,34 @@ void CScanner::countFoundFile() {
     ++fileCount;
     showText(CScanFrontEnd::kFoundLabel, format("找到%u个文件", fileCount));
     scanDialog->publishFoundCount(fileCount);
+}
+
+void CScanner::writeReport() {
+    reportFile.clear();
+    // The output folder as the front end opened it, else by its name.
+    const std::string folder = scanDialog->outputFolder();
+    const int folderFd =
+        outputFd >= 0 ? outputFd : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) {
+        reportError = folder + ": " + std::strerror(errno);
+        return;
+    }
+    tagReportScan scan;
+    scan.clusterSize = clusterSize;
+    scan.clusterCount = clusterCount;
+    scan.outcome = lostSource                                             ? "source lost"
+                   : scanDialog->stopRequest() == CScanFrontEnd::kRunning ? "completed"
+                                                                          : "stopped";
+    bool written = false;
+    try {
+        const std::string text = CDfxmlReport::document(reportSource, scan, log);
+        written = CDfxmlReport::write(folderFd, text, handOver ? ownerUser : uid_t(-1),
+                                      handOver ? ownerGroup : gid_t(-1), reportFile, reportError);
+    } catch (const std::exception& failure) {
+        reportError = failure.what();
+    }
+    if (written)
+        reportError.clear();
+    if (folderFd != outputFd)
+        ::close(folderFd);
 }

@@ -2,6 +2,8 @@
 
 #include "platform/CHugePageBuffer.h"
 #include "scan/CCandidateTracker.h"
+#include "scan/CDfxmlReport.h"
+#include "scan/CRecoveryLog.h"
 
 #include <cstdint>
 #include <memory>
@@ -115,6 +117,25 @@ public:
     // writer opens the front end's folder path itself.
     void setOutputDescriptor(int folderFd) { outputFd = folderFd; }
 
+    // After the files, run writes report.xml (CDfxmlReport) about this
+    // source into the output folder, also when the sweep was stopped. Off
+    // unless asked for.
+    void setReport(const tagReportSource& source) {
+        reportSource = source;
+        reportWanted = true;
+        log.setHashing(true);
+    }
+    // Written photos get their Exif date as modification time (on unless
+    // turned off here).
+    void setPhotoDates(bool on) { log.setPhotoDates(on); }
+    // What was swept and written.
+    const CRecoveryLog& recoveryLog() const { return log; }
+    // Why report.xml could not be written; "" when it was (or was not asked for).
+    const std::string& reportFailure() const { return reportError; }
+    // The name the report was written under ("report.xml", or "report_1.xml"
+    // when an earlier report holds that name); "" when none was written.
+    const std::string& reportName() const { return reportFile; }
+
     // The sweep alone (run steps 2 to 5), for tests and tools.
     void sweep(CScanFrontEnd* frontEnd);
     // The recovery writer: writes every found file and empties the list.
@@ -151,6 +172,8 @@ private:
     void writePartialFiles();
     std::string thoroughSummary() const;
     void showText(int controlId, const std::string& text);
+    // Writes report.xml after every file (run step 6, when asked for).
+    void writeReport();
 
     CVolumeAccess* access;
     CScanFrontEnd* scanDialog = nullptr;
@@ -198,4 +221,9 @@ private:
     std::vector<std::unique_ptr<CBaseFile>> partialFiles;
     uint32_t duplicateCount = 0;
     uint32_t partialsWritten = 0;
+    CRecoveryLog log;
+    bool reportWanted = false;
+    tagReportSource reportSource;
+    std::string reportError;
+    std::string reportFile;
 };

@@ -54,8 +54,10 @@ void CScanner::writePartialFiles() {
         if (scanDialog->stopRequest() == CScanFrontEnd::kAbandon)
             break;
         const size_t failed = failures.size(), renamedBefore = renamed.size();
+        const size_t logged = log.files().size();
         if (writeFoundFile(file.get(), folderFd))
             ++partialsWritten;
+        log.prefixNames(logged, shown);
         for (size_t k = failed; k < failures.size(); ++k)
             failures[k].fileName = shown + failures[k].fileName;
         for (size_t k = renamedBefore; k < renamed.size(); ++k) {

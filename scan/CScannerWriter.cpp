@@ -84,6 +84,7 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
         return fail(error);
     if (handOver && !out.handTo(ownerUser, ownerGroup, error))
         return fail(error);
+    log.beginFile();
 
     for (;;) {
         // Abandon stops the file being written, however long it is; what
@@ -106,10 +107,12 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
                         std::to_string(last) + " from the source");
         if (!out.write(buffer, length, error))
             return fail(error);
+        log.addPiece(access->sectorToByteOffset(first), buffer, length);
         file->startSector = last + 1;
         if (final)
             break;
     }
+    log.finishFile(out.descriptor());
     CRecoveredFile::Placement placement;
     std::string finalName;
     if (!out.place(placement, finalName, error))
@@ -118,5 +121,8 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
         renamed.push_back({name, finalName});
     else if (placement == CRecoveredFile::Placement::Identical)
         ++identicalCount;
+    // A file already there with the same bytes stands for this one, with
+    // the date it has.
+    log.fileWritten(finalName, placement != CRecoveredFile::Placement::Identical);
     return true;
 }

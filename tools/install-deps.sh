@@ -12,11 +12,15 @@ packages=(
     libclang-rt-dev llvm
     # libraries
     libgtest-dev libblkid-dev libext2fs-dev libjpeg-dev qt6-base-dev
+    # report.xml (libxml2's writer, SHA-256 from OpenSSL's libcrypto) and photo dates (libexif)
+    libxml2-dev libssl-dev libexif-dev
     # test fixtures: file systems made and filled without mounting, JPEG tools;
     # exFAT is filled through a FUSE mount of a loop device (util-linux: losetup)
     dosfstools mtools ntfs-3g e2fsprogs fuse3 exfatprogs exfat-fuse util-linux
     # the output-folder rule's stacked-storage tests: btrfs, LVM, md RAID, dm-crypt
     btrfs-progs lvm2 mdadm cryptsetup-bin
+    # the report and photo-date tests: xmllint, and exiftool to date the photos
+    libxml2-utils libimage-exiftool-perl
     # the desktop program's tests and screenshots; the Chinese texts need a CJK font;
     # a private message bus stands in for the system bus in the udisks2 test
     xvfb xauth fonts-noto-cjk dbus-daemon

@@ -197,9 +197,13 @@ uint32_t CFAT32VolumeAccess::clusterToSector(uint32_t cluster) {
     return fatCount * fatSectors + clusterSectors * (cluster - 2);
 }
 
+uint64_t CFAT32VolumeAccess::sectorToByteOffset(uint32_t sector) {
+    return (uint64_t(reservedSectorCount) + sector) * sectorSize;
+}
+
 bool CFAT32VolumeAccess::readSectors(uint32_t first, uint32_t last, void* buffer) {
     uint32_t length = (last - first + 1) * sectorSize;
-    uint64_t offset = (uint64_t(reservedSectorCount) + first) * sectorSize;
+    uint64_t offset = sectorToByteOffset(first);
     return readFromDevice(*volumeHandle, offset, length, buffer, first);
 }
 

@@ -42,6 +42,7 @@ public:
     uint32_t clusterToSector(uint32_t cluster) override;
     bool readSectors(uint32_t first, uint32_t last, void* buffer) override;
     bool readClusters(uint32_t first, uint32_t last, void* buffer) override;
+    uint64_t sectorToByteOffset(uint32_t sector) override;
 
     uint32_t sectorsPerCluster() const { return clusterSectors; }
     uint32_t reservedSectors() const { return reservedSectorCount; }

@@ -27,6 +27,12 @@ public:
         return true;
     }
 
+    // Byte offset on the device of a sector in the numbering readSectors
+    // takes (reports map recovered files back onto the source with it).
+    virtual uint64_t sectorToByteOffset(uint32_t sector) {
+        return uint64_t(sector) * getSectorSize();
+    }
+
     // True once the source has gone away (a card reader unplugged): every
     // later read fails, so the sweep ends rather than try them all.
     virtual bool isSourceLost() { return false; }

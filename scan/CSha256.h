@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+struct evp_md_ctx_st;
+
+// A SHA-256 digest computed piece by piece (OpenSSL's libcrypto).
+class CSha256 {
+public:
+    CSha256();
+    ~CSha256();
+    CSha256(const CSha256&) = delete;
+    CSha256& operator=(const CSha256&) = delete;
+
+    // Starts a new digest.
+    void reset();
+    void update(const unsigned char* data, size_t length);
+    // The digest of everything given since reset, in lower-case hexadecimal.
+    std::string hexDigest();
+
+    static std::string of(const unsigned char* data, size_t length);
+
+private:
+    evp_md_ctx_st* context;
+};
