@@ -1,14 +1,19 @@
 #include "app/CDriveList.h"
 
 #include "platform/CFsProbe.h"
+#include "platform/CMountTable.h"
+#include "platform/CStorageBacking.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -83,11 +88,16 @@ std::string unescapeLabel(const std::string& text) {
 
 } // namespace
 
-CDriveList::CDriveList(std::string sysfsRoot, std::string devRoot)
-    : sysRoot(std::move(sysfsRoot)), devDir(std::move(devRoot)) {}
+CDriveList::CDriveList(std::string sysfsRoot, std::string devRoot, std::string mountInfo,
+                       std::string systemRoot)
+    : sysRoot(std::move(sysfsRoot)), devDir(std::move(devRoot)), mountInfo(std::move(mountInfo)),
+      systemRoot(std::move(systemRoot)) {}
 
 bool CDriveList::skipped(const std::string& diskName, const std::string& diskDir) const {
-    for (const char* prefix : {"loop", "ram", "zram", "sr", "nbd"})
+    // A loop device is listed while it shows an image file.
+    if (diskName.rfind("loop", 0) == 0)
+        return readLine(fs::path(diskDir) / "loop" / "backing_file").empty();
+    for (const char* prefix : {"ram", "zram", "sr", "nbd"})
         if (diskName.rfind(prefix, 0) == 0)
             return true;
     // SCSI peripheral type 5 is an optical drive, whatever its name.
@@ -123,6 +133,29 @@ std::string CDriveList::fileSystemOf(dev_t device) const {
     return CFsProbe::volumeName(type, version);
 }
 
+void CDriveList::describe(tagDriveEntry& entry) const {
+    const CMountTable mounts(mountInfo);
+    for (const tagMountEntry& mount : mounts.mountsOf(entry.deviceNumber)) {
+        if (std::find(entry.mountPoints.begin(), entry.mountPoints.end(), mount.mountPoint) ==
+            entry.mountPoints.end())
+            entry.mountPoints.push_back(mount.mountPoint);
+        if (entry.fileSystem.empty())
+            entry.fileSystem = mount.type;
+    }
+}
+
+std::string CDriveList::fingerprint() const {
+    std::string text;
+    std::error_code ec;
+    std::vector<std::string> names;
+    for (const auto& item : fs::directory_iterator(fs::path(sysRoot) / "block", ec))
+        names.push_back(item.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names)
+        text += name + "=" + readLine(fs::path(sysRoot) / "block" / name / "size") + ";";
+    return text;
+}
+
 std::vector<tagDriveEntry> CDriveList::list() const {
     std::vector<std::string> disks;
     std::error_code ec;
@@ -149,6 +182,7 @@ std::vector<tagDriveEntry> CDriveList::list() const {
         whole.label = labelOf(disk);
         whole.deviceNumber = readDevNumber(diskDir);
         whole.fileSystem = fileSystemOf(whole.deviceNumber);
+        whole.backingFile = readLine(diskDir / "loop" / "backing_file");
         entries.push_back(whole);
 
         std::map<uint64_t, tagDriveEntry> parts;
@@ -170,8 +204,24 @@ std::vector<tagDriveEntry> CDriveList::list() const {
             part.fileSystem = fileSystemOf(part.deviceNumber);
             parts.emplace(readNumber(item.path() / "partition"), part);
         }
-        for (auto& [number, part] : parts)
+        for (auto& [number, part] : parts) {
+            part.backingFile = whole.backingFile;
             entries.push_back(part);
+        }
+    }
+
+    // The disks under the running system, through whatever layers it sits on.
+    const CStorageBacking storage(sysRoot, mountInfo);
+    std::set<dev_t> systemDisks;
+    const int root = ::open(systemRoot.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (root >= 0) {
+        systemDisks = storage.ofDescriptor(root).disks;
+        ::close(root);
+    }
+    for (tagDriveEntry& entry : entries) {
+        describe(entry);
+        for (dev_t disk : storage.ofBlockDevice(entry.deviceNumber).disks)
+            entry.systemDisk = entry.systemDisk || systemDisks.count(disk) > 0;
     }
     return entries;
 }
@@ -192,7 +242,7 @@ std::string CDriveList::sizeText(uint64_t bytes) {
     return text;
 }
 
-std::string CDriveList::displayText(const tagDriveEntry& entry) {
+std::string CDriveList::displayText(const tagDriveEntry& entry, const tagDriveWords& words) {
     std::string text = entry.devicePath + "  " + sizeText(entry.sizeBytes);
     if (!entry.fileSystem.empty())
         text += "  " + entry.fileSystem;
@@ -200,7 +250,16 @@ std::string CDriveList::displayText(const tagDriveEntry& entry) {
         text += "  \"" + entry.label + "\"";
     else if (!entry.partition && !entry.model.empty())
         text += "  " + entry.model;
+    if (!entry.mountPoints.empty()) {
+        text += "  " + words.mountedAt + " ";
+        for (size_t i = 0; i < entry.mountPoints.size(); ++i)
+            text += (i ? ", " : "") + entry.mountPoints[i];
+    }
+    if (!entry.backingFile.empty() && !entry.partition)
+        text += "  " + words.imageFile + " " + entry.backingFile;
+    if (entry.systemDisk)
+        text += "  " + words.systemDisk;
     if (entry.removable)
-        text += "  (可移动)";
+        text += "  " + words.removable;
     return text;
 }

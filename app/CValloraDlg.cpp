@@ -10,6 +10,7 @@
 #include "platform/COutputFolder.h"
 #include "ui_CValloraDlg.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -22,6 +23,7 @@
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include <sys/stat.h>
@@ -101,6 +103,9 @@ void CValloraDlg::OnInitDialog() {
     ui->webPane->Navigate(pageAddress);
     createStatusBar();
     FillDriveList();
+    drivesTimer = new QTimer(this);
+    connect(drivesTimer, &QTimer::timeout, this, &CValloraDlg::refreshDrivesIfChanged);
+    drivesTimer->start(kDrivesPollMs);
     outputFolderPath = initialOutputFolder();
     ui->outputEdit->setText(outputFolderPath);
     scanDialogPtr = nullptr;
@@ -147,13 +152,24 @@ CScanDig* CValloraDlg::scanDialog() const {
 }
 
 void CValloraDlg::FillDriveList() {
+    fillDriveList(QString());
+}
+
+void CValloraDlg::fillDriveList(const QString& keep) {
     CDriveCombo* combo = ui->driveCombo;
     combo->clear();
     drives = driveList.list();
+    knownDrives = driveList.fingerprint();
+    const tagDriveWords words{tr("(可移动)").toStdString(), tr("(系统盘)").toStdString(),
+                              tr("挂载于").toStdString(), tr("映像").toStdString()};
+    int first = -1; // the first entry that is not on the system's disk
     for (size_t i = 0; i < drives.size(); ++i) {
-        combo->addItem(QString::fromStdString(CDriveList::displayText(drives[i])),
-                       QString::fromStdString(drives[i].devicePath));
+        const QString text = QString::fromStdString(CDriveList::displayText(drives[i], words));
+        combo->addItem(text, QString::fromStdString(drives[i].devicePath));
         combo->setItemData(combo->count() - 1, DeviceEntry, kKindRole);
+        combo->setItemData(combo->count() - 1, text, Qt::ToolTipRole);
+        if (first < 0 && !drives[i].systemDisk)
+            first = combo->count() - 1;
     }
     for (const QString& image : imageFiles) {
         // A long path keeps its file name in view; the tooltip has it whole.
@@ -161,11 +177,22 @@ void CValloraDlg::FillDriveList() {
         combo->addItem(tr("映像文件 %1").arg(shown), image);
         combo->setItemData(combo->count() - 1, ImageEntry, kKindRole);
         combo->setItemData(combo->count() - 1, image, Qt::ToolTipRole);
+        if (first < 0)
+            first = combo->count() - 1;
     }
-    const int entries = combo->count();
     combo->addItem(tr("选择磁盘映像文件..."));
     combo->setItemData(combo->count() - 1, ChooseImageEntry, kKindRole);
-    combo->setCurrentIndex(entries > 0 ? 0 : -1);
+    // The system's own disk is never chosen for the user.
+    const int kept = keep.isEmpty() ? -1 : combo->findData(keep);
+    combo->setCurrentIndex(kept >= 0 ? kept : first);
+}
+
+void CValloraDlg::refreshDrivesIfChanged() {
+    // A card put in or taken out: the list follows, keeping the choice.
+    if (ui->driveCombo->view()->isVisible() || driveList.fingerprint() == knownDrives)
+        return;
+    const int index = ui->driveCombo->currentIndex();
+    fillDriveList(index >= 0 ? ui->driveCombo->itemData(index).toString() : QString());
 }
 
 void CValloraDlg::onDriveActivated(int index) {
@@ -176,7 +203,7 @@ void CValloraDlg::onDriveActivated(int index) {
         imageFiles.empty() ? QDir::homePath() : QFileInfo(imageFiles.back()).absolutePath();
     const QString image = prompts->pickImageFile(start);
     if (image.isEmpty()) {
-        combo->setCurrentIndex(combo->count() > 1 ? 0 : -1);
+        FillDriveList();
         return;
     }
     const QString path = QFileInfo(image).absoluteFilePath();

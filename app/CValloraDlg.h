@@ -20,6 +20,7 @@ class CScanDig;
 class CUserPrompts;
 class QLineEdit;
 class QStatusBar;
+class QTimer;
 struct tagScanSource;
 namespace Ui {
 class CValloraDlg;
@@ -44,8 +45,11 @@ public:
     static QString sameDriveText();
 
     // Rebuilds the drive list: disks and partitions, the image files chosen
-    // so far, and the entry that chooses an image file; selects the first.
+    // so far, and the entry that chooses an image file; selects the first
+    // entry that is not on the system's own disk.
     void FillDriveList();
+    // Rebuilds the list when disks have come or gone, keeping the choice.
+    void refreshDrivesIfChanged();
     // The scan source of the selected entry (empty path when none).
     tagScanSource selectedSource() const;
     // The output-folder rule for folder and the selected source.
@@ -80,9 +84,12 @@ protected:
 private:
     enum EntryKind { DeviceEntry = 1, ImageEntry = 2, ChooseImageEntry = 3 };
     static constexpr int kImagePathWidth = 420; // pixels of an image path in the list
+    static constexpr int kDrivesPollMs = 2000;  // how often sysfs is looked at for new disks
     void OnInitDialog();
     void onDriveActivated(int index);
     void createStatusBar();
+    // FillDriveList, selecting the entry with data keep when it is still there.
+    void fillDriveList(const QString& keep);
     // What the selected entry is, for the output-folder rule; false when
     // nothing is selected or the source cannot be examined.
     bool scannedSource(tagScannedSource& scanned) const;
@@ -99,4 +106,6 @@ private:
     std::vector<tagDriveEntry> drives;
     std::vector<QString> imageFiles;
     CScanDig::OpenFunction sourceOpener;
+    std::string knownDrives; // the drives' fingerprint when the list was built
+    QTimer* drivesTimer = nullptr;
 };

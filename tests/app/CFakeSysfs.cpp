@@ -18,6 +18,7 @@ CFakeSysfs::CFakeSysfs(std::string root) : root(std::move(root)) {
     fs::create_directories(sysRoot() + "/block");
     fs::create_directories(sysRoot() + "/dev/block");
     fs::create_directories(devRoot() + "/disk/by-label");
+    std::ofstream(mountInfo()).flush();
 }
 
 void CFakeSysfs::write(const std::string& path, const std::string& text) {
@@ -60,4 +61,19 @@ void CFakeSysfs::addLabel(const std::string& label, const std::string& name) {
 void CFakeSysfs::addFileSystem(dev_t device, const std::string& type, const std::string& version) {
     write(root + "/run/udev/data/b" + devText(device),
           "S:disk/by-uuid/0000\nE:ID_FS_TYPE=" + type + "\nE:ID_FS_VERSION=" + version);
+}
+
+void CFakeSysfs::addLoop(const std::string& name, dev_t device, unsigned long long sectors,
+                         const std::string& backingFile) {
+    addDisk(name, device, sectors, false);
+    write(sysRoot() + "/devices/virtual/fake/" + name + "/loop/backing_file", backingFile);
+}
+
+void CFakeSysfs::addMount(dev_t device, const std::string& mountPoint, const std::string& type) {
+    std::ofstream(mountInfo(), std::ios::app) << "40 1 " << devText(device) << " / " << mountPoint
+                                              << " rw,relatime - " << type << " /dev/x rw\n";
+}
+
+CDriveList CFakeSysfs::driveList(const std::string& systemRoot) const {
+    return CDriveList(sysRoot(), devRoot(), mountInfo(), systemRoot);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/CDriveList.h"
+
 #include <string>
 #include <sys/types.h>
 
@@ -17,9 +19,19 @@ public:
     void addLabel(const std::string& label, const std::string& name);
     // What udev's database says of a device's file system.
     void addFileSystem(dev_t device, const std::string& type, const std::string& version);
+    // A loop device showing an image file.
+    void addLoop(const std::string& name, dev_t device, unsigned long long sectors,
+                 const std::string& backingFile);
+    // Where a device is mounted.
+    void addMount(dev_t device, const std::string& mountPoint, const std::string& type);
+
+    // The drive list of this machine, whose running system lies where
+    // systemRoot lies (by default nowhere on it).
+    CDriveList driveList(const std::string& systemRoot = "/nonexistent") const;
 
     std::string sysRoot() const { return root + "/sys"; }
     std::string devRoot() const { return root + "/dev"; }
+    std::string mountInfo() const { return root + "/mountinfo"; }
 
 private:
     void write(const std::string& path, const std::string& text);

@@ -74,7 +74,7 @@ private slots:
     }
 
     void driveListFromSysfs() {
-        const auto entries = CDriveList(fake->sysRoot(), fake->devRoot()).list();
+        const auto entries = fake->driveList().list();
         QStringList names;
         for (const auto& entry : entries)
             names << QString::fromStdString(entry.name);
@@ -101,13 +101,56 @@ private slots:
         fake->addFileSystem(makedev(8, 1), "exfat", "1.0");
         fake->addFileSystem(makedev(259, 2), "ext4", "1.0");
         fake->addFileSystem(makedev(259, 1), "vfat", "FAT16");
-        const auto entries = CDriveList(fake->sysRoot(), fake->devRoot()).list();
+        const auto entries = fake->driveList().list();
         QCOMPARE(entries[1].fileSystem, std::string("FAT16"));
         QCOMPARE(entries[2].fileSystem, std::string("ext4"));
         QCOMPARE(entries[5].fileSystem, std::string("exfat"));
         QCOMPARE(CDriveList::displayText(entries[5]),
                  fake->devRoot() + "/sda1  1.0 GB  exfat  \"PHOTOS\"  (可移动)");
         QCOMPARE(entries[0].fileSystem, std::string());
+    }
+
+    void listProtectsTheSystemDiskAndFollowsCards() {
+        CTempDir machine;
+        CFakeSysfs box(machine.path());
+        const dev_t system = folderDevice(output->path());
+        box.addDisk("sda", makedev(8, 0), 4000000, false, "System SSD");
+        box.addPartition("sda", "sda1", 1, system, 3900000);
+        box.addDisk("sdb", makedev(8, 16), 15523840, true, "Card Reader");
+        box.addPartition("sdb", "sdb1", 1, makedev(8, 17), 15521792);
+        box.addFileSystem(makedev(8, 17), "vfat", "FAT32");
+        box.addMount(makedev(8, 17), "/media/me/CARD", "vfat");
+        box.addLoop("loop3", makedev(7, 3), 16384, "/home/me/card.img");
+        box.addDisk("loop4", makedev(7, 4), 0, false); // nothing attached
+        // The running system lies on sda.
+        const auto entries = box.driveList(output->path()).list();
+        QStringList names;
+        for (const auto& entry : entries)
+            names << QString::fromStdString(entry.name);
+        QCOMPARE(names, QStringList({"loop3", "sda", "sda1", "sdb", "sdb1"}));
+        QCOMPARE(CDriveList::displayText(entries[0]),
+                 box.devRoot() + "/loop3  8.4 MB  映像 /home/me/card.img");
+        QCOMPARE(CDriveList::displayText(entries[2]), box.devRoot() + "/sda1  2.0 GB  (系统盘)");
+        QCOMPARE(CDriveList::displayText(entries[4]),
+                 box.devRoot() + "/sdb1  7.9 GB  FAT32  挂载于 /media/me/CARD  (可移动)");
+        QVERIFY(entries[1].systemDisk && entries[2].systemDisk);
+        QVERIFY(!entries[0].systemDisk && !entries[3].systemDisk && !entries[4].systemDisk);
+
+        // The first entry that is not the system's is chosen; the system's never.
+        CFakePrompts prompts;
+        box.addDisk("sdz", makedev(65, 160), 1000, false); // sorts last
+        CDriveList systemFirst = box.driveList(output->path());
+        CValloraDlg dialog(&prompts, systemFirst, QUrl());
+        CDriveCombo* combo = dialog.driveCombo();
+        QCOMPARE(dialog.selectedSource().name, std::string("loop3"));
+        // A card put in: the list follows and the choice stays.
+        combo->setCurrentIndex(combo->findData(QString::fromStdString(box.devRoot() + "/sdb1")));
+        const int before = combo->count();
+        box.addDisk("sdc", makedev(8, 32), 2000, true);
+        dialog.refreshDrivesIfChanged();
+        QCOMPARE(combo->count(), before + 1);
+        QCOMPARE(dialog.selectedSource().name, std::string("sdb1"));
+        QVERIFY(combo->itemData(1, Qt::ToolTipRole).toString().endsWith("(系统盘)"));
     }
 
     void emptyMachineSelectsNothing() {
@@ -127,7 +170,7 @@ private slots:
 
     void listIsRebuiltOnDropDown() {
         CFakePrompts prompts;
-        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
         CDriveCombo* combo = dialog.driveCombo();
         QCOMPARE(combo->currentIndex(), 0);
         QCOMPARE(combo->count(), 9);
@@ -145,7 +188,7 @@ private slots:
 
     void imageFileEntry() {
         CFakePrompts prompts;
-        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
         CDriveCombo* combo = dialog.driveCombo();
         const QString image = QString::fromStdString(output->file("card.img"));
         CTempDir::writeFile(image.toStdString(), std::vector<unsigned char>(4096, 0));
@@ -171,7 +214,7 @@ private slots:
 
     void pickerRefusesFolderOnSelectedDisk() {
         CFakePrompts prompts;
-        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
         CDriveCombo* combo = dialog.driveCombo();
         const QString onDisk = QString::fromStdString(output->path());
 
@@ -215,7 +258,7 @@ private slots:
 
     void typedPathOnScannedDiskRefusedAtStart() {
         CFakePrompts prompts;
-        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
         dialog.show();
         CDriveCombo* combo = dialog.driveCombo();
         combo->setCurrentIndex(combo->findData(QString::fromStdString(fake->devRoot() + "/sdz")));
@@ -231,7 +274,7 @@ private slots:
 
     void statusBarAndCaption() {
         CFakePrompts prompts;
-        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
         QCOMPARE(dialog.windowTitle(), QString("Vallora 照片恢复v2.1"));
         QVERIFY(dialog.statusBar());
         QCOMPARE(dialog.findChildren<QLabel*>().size() >= 3, true);
@@ -241,7 +284,7 @@ private slots:
 
     void aboutBoxIsModalOverMainDialog() {
         CFakePrompts prompts;
-        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
         dialog.show();
         QString title, text;
         QTimer::singleShot(0, [&] {
@@ -260,7 +303,7 @@ private slots:
 
     void enterPressesButtonsAndEscapeKeepsTheDialog() {
         CFakePrompts prompts;
-        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
         dialog.setSourceOpener(
             [](const tagScanSource&, const std::atomic<bool>&) -> std::shared_ptr<CDevice> {
                 throw CDeviceOpenError("fake: cannot open", EIO);
@@ -318,7 +361,7 @@ private slots:
             if (c.skipAsRoot && ::geteuid() == 0)
                 continue;
             CFakePrompts prompts;
-            CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+            CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
             dialog.show();
             dialog.outputEdit()->setText(QString::fromStdString(c.folder));
             dialog.OnBnClickedStartScan();
@@ -372,7 +415,7 @@ private slots:
 
     void openFolderOpensTheFolderInTheBox() {
         CFakePrompts prompts;
-        CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+        CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
         const QString typed = QString::fromStdString(output->path());
         dialog.outputEdit()->setText(typed);
         dialog.OnBnClickedOpenFolder();
@@ -403,7 +446,7 @@ private slots:
         qputenv("HOME", QByteArray::fromStdString(home.path()));
         CFakePrompts prompts;
         {
-            CValloraDlg dialog(&prompts, CDriveList(fake->sysRoot(), fake->devRoot()), QUrl());
+            CValloraDlg dialog(&prompts, fake->driveList(), QUrl());
             const QString folder = dialog.outputFolder();
             QCOMPARE(folder, QString::fromStdString(home.path()) + "/Pictures/Vallora");
             QVERIFY(!QFileInfo::exists(folder));
