@@ -51,6 +51,7 @@ void CExplorer1::Navigate(const QUrl& address) {
     ++navigations;
     pageAddress = address;
     if (!fetchable(address)) {
+        showOffline();
         emit pageFinished(false);
         return;
     }
@@ -63,7 +64,8 @@ void CExplorer1::pageArrived(QNetworkReply* reply) {
     reply->deleteLater();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (reply->error() != QNetworkReply::NoError || status != 200) {
-        emit pageFinished(false); // offline or no such page: the pane stays blank
+        showOffline(); // offline or no such page
+        emit pageFinished(false);
         return;
     }
     const QByteArray body = reply->readAll().left(kMaxPageBytes);
@@ -86,6 +88,16 @@ void CExplorer1::pageArrived(QNetworkReply* reply) {
     else
         setHtml(text);
     emit pageFinished(true);
+}
+
+QString CExplorer1::offlineText() {
+    return tr("Vallora 只读取要扫描的盘,从不写入。请把恢复的照片保存到另一个盘上。\n"
+              "(无法连接网络,这里的消息页面暂时不能显示。)");
+}
+
+void CExplorer1::showOffline() {
+    document()->setBaseUrl(QUrl());
+    setPlainText(offlineText());
 }
 
 QVariant CExplorer1::loadResource(int type, const QUrl& name) {
