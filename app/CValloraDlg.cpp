@@ -17,9 +17,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -57,6 +59,9 @@ CValloraDlg::CValloraDlg(CUserPrompts* prompts, CDriveList drives, QUrl pageAddr
                    QString::fromUtf8(CPublisher::kCaptionVersion));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    // Never larger than the screen (a small one, or one scaled up).
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        resize(size().boundedTo(screen->availableSize()));
     connect(ui->browseButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedBrowse);
     connect(ui->openFolderButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedOpenFolder);
     connect(ui->startButton, &QPushButton::clicked, this, &CValloraDlg::OnBnClickedStartScan);
@@ -116,25 +121,24 @@ void CValloraDlg::createStatusBar() {
     statusBarWidget = new QStatusBar(this);
     statusBarWidget->setSizeGripEnabled(true);
     ui->mainLayout->addWidget(statusBarWidget);
-    // Parts end at 60, 250 and 560 pixels; the fourth takes the rest.
+    // The About button, then the notice, the mail address and the messenger
+    // number, each as wide as its text; the last takes the rest.
     auto* aboutButton = new QToolButton(statusBarWidget);
     aboutButton->setText(tr("关于"));
     aboutButton->setToolTip(aboutEntryText().remove('&'));
     aboutButton->setAutoRaise(true);
-    aboutButton->setFixedWidth(56);
+    aboutButton->setMinimumWidth(56);
     connect(aboutButton, &QToolButton::clicked, this, &CValloraDlg::showAbout);
     statusBarWidget->addWidget(aboutButton);
     const struct {
         const char* text;
-        int width;
-    } parts[] = {{CPublisher::kStatusNotice, 190},
-                 {CPublisher::kStatusMail, 310},
-                 {CPublisher::kStatusMessenger, 0}};
+        int stretch;
+    } parts[] = {{CPublisher::kStatusNotice, 0},
+                 {CPublisher::kStatusMail, 0},
+                 {CPublisher::kStatusMessenger, 1}};
     for (const auto& part : parts) {
         auto* label = new QLabel(CPublisher::text(part.text), statusBarWidget);
-        if (part.width)
-            label->setFixedWidth(part.width - 6);
-        statusBarWidget->addWidget(label, part.width ? 0 : 1);
+        statusBarWidget->addWidget(label, part.stretch);
     }
 }
 

@@ -280,6 +280,14 @@ private slots:
         QCOMPARE(dialog.findChildren<QLabel*>().size() >= 3, true);
         QVERIFY(dialog.outputFolder() == CValloraDlg::initialOutputFolder());
         QCOMPARE(dialog.outputEdit()->text(), dialog.outputFolder());
+        // Resizable, and usable on a 1280x800 screen scaled by 2.
+        QVERIFY(dialog.minimumSize() != dialog.maximumSize());
+        const QSize least = dialog.minimumSizeHint();
+        QVERIFY2(least.width() <= 640 && least.height() <= 400,
+                 qPrintable(QString("%1x%2").arg(least.width()).arg(least.height())));
+        CScanDig scan(&dialog, tagScanSource{}, output->path(), &prompts);
+        QVERIFY(scan.minimumSizeHint().width() <= 640 && scan.minimumSizeHint().height() <= 400);
+        QVERIFY(!(scan.windowFlags() & Qt::WindowStaysOnTopHint));
     }
 
     void aboutBoxIsModalOverMainDialog() {
