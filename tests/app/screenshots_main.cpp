@@ -90,17 +90,15 @@ int main(int argc, char** argv) {
     box.addDisk("nvme0n1", makedev(259, 0), 1000215216, false, "Samsung SSD 970");
     box.addPartition("nvme0n1", "nvme0n1p1", 1, makedev(259, 1), 1048576);
     box.addPartition("nvme0n1", "nvme0n1p2", 2, deviceOf(machineDir.path()), 999164592);
-    box.addFileSystem(deviceOf(machineDir.path()), "ext4");
+    box.addFileSystem(deviceOf(machineDir.path()), "ext4", "1.0");
     box.addDisk("sdb", makedev(8, 16), 15523840, true, "Card Reader");
     box.addPartition("sdb", "sdb1", 1, makedev(8, 17), 15521792);
-    box.addFileSystem(makedev(8, 17), "vfat");
+    box.addFileSystem(makedev(8, 17), "vfat", "FAT32");
     box.addLabel("CANON", "sdb1");
     box.addMount(makedev(8, 17), "/media/anna/CANON", "vfat");
 
     CUserPrompts prompts;
-    CValloraDlg main(&prompts,
-                     CDriveList(box.sysRoot(), "/dev", box.mountInfo(), box.udevData(), machine),
-                     QUrl());
+    CValloraDlg main(&prompts, CDriveList(box.sysRoot(), "/dev", box.mountInfo(), machine), QUrl());
     main.outputEdit()->setText(QStringLiteral("/home/anna/Pictures/Vallora"));
     main.resize(860, main.height());
     CDriveCombo* combo = main.driveCombo();
