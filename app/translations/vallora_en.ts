@@ -266,5 +266,21 @@
         <source>仍然保存到这里吗?</source>
         <translation>Save there anyway?</translation>
     </message>
+    <message>
+        <source>深度扫描(较慢,找回更多照片)</source>
+        <translation>Thorough scan (slower, finds more photos)</translation>
+    </message>
+    <message>
+        <source>按JPEG结构把每张照片跟到它确切的结尾,并逐张解码验证:能找回普通扫描漏掉的照片(结尾扇区残留旧数据的、以其他段开头的),缩略图不再顶替原照片,相同的照片只保存一次。扫描较慢。</source>
+        <translation>Follows each photo through its JPEG structure to its exact end and decodes it to check it: finds photos the normal scan misses (old data left in the last sector, other segments first), thumbnails no longer stand in for the photo, and identical photos are saved once. Slower.</translation>
+    </message>
+    <message>
+        <source>保留不完整的照片(存入partial文件夹)</source>
+        <translation>Keep incomplete photos (in a partial folder)</translation>
+    </message>
+    <message>
+        <source>深度扫描时,把被截断或中途损坏、无法完整解码的照片另存到保存路径下的partial文件夹。</source>
+        <translation>In a thorough scan, photos that are cut short or damaged part way and cannot be decoded whole are saved in a partial folder inside the output folder.</translation>
+    </message>
 </context>
 </TS>
