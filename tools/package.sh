@@ -10,6 +10,10 @@ build=${1:-$root/build}
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 
+if grep -q '^VALLORA_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+    echo "package.sh: $build is a sanitizer build; packages are made from a plain one" >&2
+    exit 2
+fi
 "$root/tools/install-deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
 ninja -C "$build" -j "$(nproc)"
