@@ -15,7 +15,10 @@ if grep -q '^VALLORA_SANITIZE:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
     exit 2
 fi
 "$root/tools/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+# A build already configured for /usr (tools/test.sh makes one) is used as it is.
+if ! grep -qx 'CMAKE_INSTALL_PREFIX:PATH=/usr' "$build/CMakeCache.txt" 2>/dev/null; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+fi
 ninja -C "$build" -j "$(nproc)"
 rm -rf "$build/packages"
 (cd "$build" && cpack -G DEB -B "$build/packages" --config "$build/CPackConfig.cmake" >/dev/null)
