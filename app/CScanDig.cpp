@@ -348,16 +348,27 @@ void CScanDig::showFailure(const QString& lead, const std::string& reason) {
 }
 
 bool CScanDig::offerRawSweep(const QString& lead, const std::string& reason) {
+    return askToGoOn(lead + QStringLiteral("\n\n") + QString::fromStdString(reason) +
+                         QStringLiteral("\n\n") +
+                         tr("改为逐个扇区扫描整个盘吗?这样不区分已用和空闲的空间,"
+                            "盘上现有的照片也会被再次找到。"),
+                     tr("无法开始扫描"));
+}
+
+bool CScanDig::confirmSweepWarnings(const std::vector<std::string>& warnings) {
+    QString text = tr("扫描前请注意:");
+    for (const std::string& warning : warnings)
+        text += QStringLiteral("\n\n") + QString::fromStdString(warning);
+    return askToGoOn(text + QStringLiteral("\n\n") + tr("仍然开始扫描吗?"), tr("扫描前的提示"));
+}
+
+bool CScanDig::askToGoOn(const QString& text, const QString& caption) {
     auto yes = std::make_shared<bool>(false);
-    runAndWait([this, lead, reason, yes] {
+    runAndWait([this, text, caption, yes] {
         if (stopValue.load() == kAbandon)
             return;
         ++openBoxes;
-        const QString text = lead + QStringLiteral("\n\n") + QString::fromStdString(reason) +
-                             QStringLiteral("\n\n") +
-                             tr("改为逐个扇区扫描整个盘吗?这样不区分已用和空闲的空间,"
-                                "盘上现有的照片也会被再次找到。");
-        *yes = prompts->question(this, text, tr("无法开始扫描")) == CUserPrompts::Answer::Yes;
+        *yes = prompts->question(this, text, caption) == CUserPrompts::Answer::Yes;
         --openBoxes;
         if (!*yes) {
             scanOver = true;

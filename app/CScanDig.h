@@ -17,6 +17,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 class CDevice;
 class COutputFolder;
@@ -90,6 +91,11 @@ public:
     // whether to sweep every sector instead. Waits for the answer; after No
     // the main dialog is back.
     bool offerRawSweep(const QString& lead, const std::string& reason);
+    // From the worker's thread: what the person should know before this
+    // sweep (a fallback to sweeping every sector, geometry that does not fit
+    // the volume); asks whether to start anyway. After No the main dialog is
+    // back.
+    bool confirmSweepWarnings(const std::vector<std::string>& warnings);
     // Set when the scan is abandoned: ends a password prompt in progress.
     const std::atomic<bool>& abandonFlag() const { return abandoned; }
     const tagScanSource& source() const { return scanSource; }
@@ -134,6 +140,9 @@ private slots:
     void showDetails();
 
 private:
+    // Asks a Yes/No question before the sweep; No abandons the scan and
+    // brings the main dialog back. True to go on.
+    bool askToGoOn(const QString& text, const QString& caption);
     bool scanRunning() const;
     void abandon();
     void pauseSweep(bool pause);

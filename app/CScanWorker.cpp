@@ -5,6 +5,7 @@
 #include "platform/COutputFolder.h"
 #include "scan/CScanner.h"
 #include "volume/COpenFailureText.h"
+#include "volume/CSweepWarnings.h"
 #include "volume/CVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
 #include "volume/CVolumeOpener.h"
@@ -95,6 +96,13 @@ void CScanWorker::scanThreadProc() {
             kind = CVolumeOpener::Kind::Raw;
         }
     }
+
+    const std::vector<std::string> warnings =
+        CSweepWarnings::collect(*device, CVolumeOpener::Choice::Auto, kind, *access);
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "vallora: warning: %s\n", warning.c_str());
+    if (!warnings.empty() && !dialog->confirmSweepWarnings(warnings))
+        return;
 
     dialog->setClusterSize(access->getClusterSize());
     CScanner scanner(access.get());

@@ -142,6 +142,18 @@
         <translation>Sweep every sector of the drive instead? Used and free space are then swept alike, so photos still on the drive are found again too.</translation>
     </message>
     <message>
+        <source>扫描前请注意:</source>
+        <translation>Before the scan, please note:</translation>
+    </message>
+    <message>
+        <source>仍然开始扫描吗?</source>
+        <translation>Start the scan anyway?</translation>
+    </message>
+    <message>
+        <source>扫描前的提示</source>
+        <translation>Before the scan</translation>
+    </message>
+    <message>
         <source>取消扫描以后,恢复已经扫描到的文件</source>
         <translation>Stop the scan and recover the files found so far?</translation>
     </message>

@@ -2,6 +2,7 @@
 // progress it shows, and whole scans from the main dialog to the summary.
 #include "CDiskImageMaker.h"
 #include "CFakePrompts.h"
+#include "CFaultyDevice.h"
 #include "CJpegMaker.h"
 #include "CMemoryDevice.h"
 #include "CTempDir.h"
@@ -292,6 +293,46 @@ private slots:
             QTRY_COMPARE(ended.count(), 1);
             QCOMPARE(prompts.captions, QStringList{"扫描完成"});
             QCOMPARE(CTempDir::readFile(recovered.file(std::to_string(32 + 1982) + ".jpg")), photo);
+        } else {
+            QVERIFY(prompts.messages.isEmpty());
+            QVERIFY(dialog->isVisible());
+            QVERIFY(!scan->isVisible());
+            QVERIFY(CTempDir::contentsOf(recovered.path()).empty());
+        }
+        delete scan;
+    }
+
+    void unreadableBootSectorAsksBeforeARawSweep_data() {
+        QTest::addColumn<Answer>("answer");
+        QTest::addRow("Yes: sweep") << Answer::Yes;
+        QTest::addRow("No: back") << Answer::No;
+    }
+    void unreadableBootSectorAsksBeforeARawSweep() {
+        QFETCH(Answer, answer);
+        // The first sector cannot be read, so the file system is unknown:
+        // the sweep would take in the photos still in use too.
+        std::map<uint32_t, std::vector<unsigned char>> photos;
+        auto faulty = std::make_shared<CFaultyDevice>(
+            std::make_shared<CMemoryDevice>(diskWithPhotos(1000, {64u}, photos)));
+        faulty->badRanges = {{0, kSectorSize}};
+        CTempDir recovered;
+        prompts.answer = answer;
+        auto* scan = new CScanDig(
+            dialog.get(), {"card", "card", true}, recovered.path(), &prompts, {},
+            [faulty](const tagScanSource&, const std::atomic<bool>&) { return faulty; });
+        QSignalSpy ended(scan, &CScanDig::programEndRequested);
+        scan->OnInitDialog();
+        scan->show();
+        dialog->hide();
+        QTRY_VERIFY(scan->workerFinished());
+        QCOMPARE(prompts.questions, 1);
+        QVERIFY2(prompts.questionTexts.first().startsWith("扫描前请注意:\n\nthe boot sector of "),
+                 qPrintable(prompts.questionTexts.first()));
+        QVERIFY(prompts.questionTexts.first().contains("every sector is swept"));
+        if (answer == Answer::Yes) {
+            QTRY_COMPARE(ended.count(), 1);
+            QCOMPARE(CTempDir::readFile(recovered.file(std::to_string(64 + 1982) + ".jpg")),
+                     photos[64]);
         } else {
             QVERIFY(prompts.messages.isEmpty());
             QVERIFY(dialog->isVisible());
