@@ -289,16 +289,9 @@ private slots:
                      "无法按这个盘的文件系统读取它。\n\ncannot read " +
                      QString::fromStdString(image) + " as FAT32: "),
                  qPrintable(prompts.questionTexts.first()));
-        if (answer == Answer::Yes) {
-            QTRY_COMPARE(ended.count(), 1);
+        checkAnswerBeforeTheSweep(answer, scan, ended, recovered, 32, photo);
+        if (answer == Answer::Yes)
             QCOMPARE(prompts.captions, QStringList{"扫描完成"});
-            QCOMPARE(CTempDir::readFile(recovered.file(std::to_string(32 + 1982) + ".jpg")), photo);
-        } else {
-            QVERIFY(prompts.messages.isEmpty());
-            QVERIFY(dialog->isVisible());
-            QVERIFY(!scan->isVisible());
-            QVERIFY(CTempDir::contentsOf(recovered.path()).empty());
-        }
         delete scan;
     }
 
@@ -329,16 +322,7 @@ private slots:
         QVERIFY2(prompts.questionTexts.first().startsWith("扫描前请注意:\n\nthe boot sector of "),
                  qPrintable(prompts.questionTexts.first()));
         QVERIFY(prompts.questionTexts.first().contains("every sector is swept"));
-        if (answer == Answer::Yes) {
-            QTRY_COMPARE(ended.count(), 1);
-            QCOMPARE(CTempDir::readFile(recovered.file(std::to_string(64 + 1982) + ".jpg")),
-                     photos[64]);
-        } else {
-            QVERIFY(prompts.messages.isEmpty());
-            QVERIFY(dialog->isVisible());
-            QVERIFY(!scan->isVisible());
-            QVERIFY(CTempDir::contentsOf(recovered.path()).empty());
-        }
+        checkAnswerBeforeTheSweep(answer, scan, ended, recovered, 64, photos[64]);
         delete scan;
     }
 
@@ -510,6 +494,24 @@ private slots:
     }
 
 private:
+    // After a question asked before the sweep: Yes sweeps to the summary and
+    // writes the photo at sector; No brings the main dialog back with
+    // nothing written.
+    void checkAnswerBeforeTheSweep(Answer answer, CScanDig* scan, QSignalSpy& ended,
+                                   const CTempDir& recovered, uint32_t sector,
+                                   const std::vector<unsigned char>& photo) {
+        if (answer == Answer::Yes) {
+            QTRY_COMPARE(ended.count(), 1);
+            QCOMPARE(CTempDir::readFile(recovered.file(std::to_string(sector + 1982) + ".jpg")),
+                     photo);
+        } else {
+            QVERIFY(prompts.messages.isEmpty());
+            QVERIFY(dialog->isVisible());
+            QVERIFY(!scan->isVisible());
+            QVERIFY(CTempDir::contentsOf(recovered.path()).empty());
+        }
+    }
+
     std::unique_ptr<CTempDir> machine;
     std::unique_ptr<CTempDir> output;
     CFakePrompts prompts;
