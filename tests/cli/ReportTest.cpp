@@ -1,6 +1,7 @@
 // What vallora-recover leaves beside the photos: report.xml, which maps
 // every file back onto the source, and the photos' own dates.
 #include "CChildProcess.h"
+#include "CDigest.h"
 #include "CDiskImageMaker.h"
 #include "CJpegMaker.h"
 #include "CTempDir.h"
@@ -15,7 +16,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <openssl/evp.h>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,19 +25,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kProgram = VALLORA_RECOVER;
-
-std::string sha256(const std::vector<unsigned char>& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    char hex[3];
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(hex, sizeof hex, "%02x", digest[i]);
-        text += hex;
-    }
-    return text;
-}
 
 uint64_t number(const std::string& text) {
     return std::stoull(text);
@@ -153,7 +140,7 @@ TEST(Report, ByteRunsReadFromTheFat32ImageGiveEachFileAndItsDigest) {
             listed.insert(out + "/" + name);
             const auto file = CTempDir::readFile(out + "/" + name);
             EXPECT_EQ(number(doc.value("d:filesize", object)), file.size());
-            EXPECT_EQ(doc.value("d:hashdigest[@type='sha256']", object), sha256(file));
+            EXPECT_EQ(doc.value("d:hashdigest[@type='sha256']", object), CDigest::sha256Hex(file));
             std::vector<unsigned char> gathered;
             for (auto* run : doc.nodes("d:byte_runs/d:byte_run", object)) {
                 EXPECT_EQ(number(doc.value("@file_offset", run)), gathered.size());

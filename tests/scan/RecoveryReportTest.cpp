@@ -1,5 +1,6 @@
 // The record of a recovery: report.xml written by the engine (also after a
 // stop), the byte runs and digests it lists, and the photo dates.
+#include "CDigest.h"
 #include "CDiskImageMaker.h"
 #include "CMemoryVolumeAccess.h"
 #include "CMiniJpeg.h"
@@ -14,24 +15,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <openssl/evp.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string sha256(const std::vector<unsigned char>& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-    char hex[3];
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        std::snprintf(hex, sizeof hex, "%02x", digest[i]);
-        text += hex;
-    }
-    return text;
-}
 
 tagReportSource memorySource() {
     tagReportSource source;
@@ -88,7 +75,7 @@ TEST(RecoveryReport, StoppedSweepStillWritesTheReportWithWhatWasSweptAndWritten)
               std::vector<std::string>{std::to_string(100 * 512)});
     EXPECT_EQ(doc.value("d:byte_runs/d:byte_run/@file_offset", files[0]), "0");
     EXPECT_EQ(doc.value("d:byte_runs/d:byte_run/@len", files[0]), std::to_string(photo.size()));
-    EXPECT_EQ(doc.value("d:hashdigest[@type='sha256']", files[0]), sha256(photo));
+    EXPECT_EQ(doc.value("d:hashdigest[@type='sha256']", files[0]), CDigest::sha256Hex(photo));
     EXPECT_EQ(CTempDir::readFile(out.file("2082.jpg")), photo);
 }
 
@@ -143,7 +130,7 @@ TEST(RecoveryReport, PiecesOfOneStretchMakeOneRunAndJumpsStartAnother) {
     EXPECT_EQ(file.runs[0].imageOffset, 5u * 512);
     EXPECT_EQ(file.runs[0].length, image.size());
     EXPECT_EQ(file.size, image.size());
-    EXPECT_EQ(file.sha256, sha256(image));
+    EXPECT_EQ(file.sha256, CDigest::sha256Hex(image));
 
     // Directly: pieces that do not continue each other.
     CRecoveryLog log;
@@ -163,7 +150,7 @@ TEST(RecoveryReport, PiecesOfOneStretchMakeOneRunAndJumpsStartAnother) {
     EXPECT_EQ(runs[1].fileOffset, 200u);
     EXPECT_EQ(runs[1].imageOffset, 5000u);
     EXPECT_EQ(runs[1].length, 50u);
-    EXPECT_EQ(log.files()[0].sha256, sha256(std::vector<unsigned char>(250, 0x11)));
+    EXPECT_EQ(log.files()[0].sha256, CDigest::sha256Hex(std::vector<unsigned char>(250, 0x11)));
 }
 
 TEST(RecoveryReport, ExifDateTexts) {

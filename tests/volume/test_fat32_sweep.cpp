@@ -20,22 +20,13 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-std::vector<Bytes> makePhotos(int count) {
-    return CVolumeSweep::makePhotos(count);
-}
-
-tagSweep sweep(const std::string& image, CVolumeOpener::Choice choice, const CTempDir& dir,
-               const std::string& outName) {
-    return CVolumeSweep::run(image, choice, dir, outName);
-}
-
 class Fat32CardSweep : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* tool : {"mkfs.vfat", "mcopy", "mdel"})
             if (!CDiskImageMaker::haveTool(tool))
                 GTEST_SKIP() << tool << " is not installed";
-        photos = makePhotos(8);
+        photos = CVolumeSweep::makePhotos(8);
         image = dir.file("card.img");
         // mtools takes a FAT of fewer than 65525 clusters for FAT16: 72 MiB of
         // 1 KiB clusters is enough for FAT32.
@@ -68,7 +59,7 @@ protected:
 };
 
 TEST_F(Fat32CardSweep, RecoversExactlyTheDeletedPhotos) {
-    tagSweep result = sweep(image, CVolumeOpener::Choice::Auto, dir, "out");
+    tagSweep result = CVolumeSweep::run(image, CVolumeOpener::Choice::Auto, dir, "out");
     EXPECT_EQ(result.fileSystem, "FAT32");
     EXPECT_EQ(result.kind, CVolumeOpener::Kind::Fat32);
     EXPECT_EQ(result.recovered, deletedPhotos()); // byte for byte, and nothing else
@@ -77,7 +68,7 @@ TEST_F(Fat32CardSweep, RecoversExactlyTheDeletedPhotos) {
 }
 
 TEST_F(Fat32CardSweep, RawChoiceSweepsTheAllocatedPhotosToo) {
-    tagSweep result = sweep(image, CVolumeOpener::Choice::Raw, dir, "out");
+    tagSweep result = CVolumeSweep::run(image, CVolumeOpener::Choice::Raw, dir, "out");
     EXPECT_EQ(result.kind, CVolumeOpener::Kind::Raw);
     std::vector<Bytes> all = photos;
     std::sort(all.begin(), all.end());
@@ -97,7 +88,7 @@ TEST_F(Fat32CardSweep, TruncatedImageSweepsOnlyWhatIsThere) {
         EXPECT_TRUE(access.isClusterUsed(access.getClusterCount() - 1));
     }
     ::testing::internal::GetCapturedStdout();
-    tagSweep result = sweep(image, CVolumeOpener::Choice::Fat32, dir, "out");
+    tagSweep result = CVolumeSweep::run(image, CVolumeOpener::Choice::Fat32, dir, "out");
     EXPECT_EQ(result.recovered, deletedPhotos());
     EXPECT_EQ(result.unreadable, 0u);
     EXPECT_EQ(result.output.find("Error"), std::string::npos) << result.output;
@@ -108,14 +99,14 @@ TEST(OtherFileSystemSweep, Ext4RawChoiceSweepsTheLiveFilesToo) {
         GTEST_SKIP() << "mke2fs is not installed";
     CTempDir dir;
     std::filesystem::create_directory(dir.file("files"));
-    std::vector<Bytes> photos = makePhotos(4);
+    std::vector<Bytes> photos = CVolumeSweep::makePhotos(4);
     for (size_t i = 0; i < photos.size(); ++i)
         CTempDir::writeFile(dir.file("files/photo" + std::to_string(i) + ".jpg"), photos[i]);
     const std::string image = dir.file("ext4.img");
     ASSERT_TRUE(CDiskImageMaker::run("mke2fs -q -t ext4 -d " +
                                      CDiskImageMaker::quote(dir.file("files")) + " " +
                                      CDiskImageMaker::quote(image) + " 8M"));
-    tagSweep result = sweep(image, CVolumeOpener::Choice::Raw, dir, "out");
+    tagSweep result = CVolumeSweep::run(image, CVolumeOpener::Choice::Raw, dir, "out");
     EXPECT_EQ(result.fileSystem, "ext4");
     EXPECT_EQ(result.kind, CVolumeOpener::Kind::Raw);
     std::sort(photos.begin(), photos.end());
