@@ -1,6 +1,6 @@
 #include "app/CUserPrompts.h"
 
-#include "app/CRootHandOver.h"
+#include "privilege/CRootHandOver.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

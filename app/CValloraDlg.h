@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/CDriveList.h"
 #include "app/CScanDig.h"
+#include "platform/CDriveList.h"
 
 #include <QDialog>
 #include <QIcon>

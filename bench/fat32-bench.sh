@@ -20,7 +20,7 @@ frees_mib=${FREES_MIB:-"64 256 1024"}
 work=${BENCH_DIR:-$(mktemp -d /var/tmp/vallora-fat32-bench.XXXXXX)}
 trap 'rm -rf "$work"' EXIT
 recover=$build/cli/vallora-recover
-maker=$build/tests/fixtures/vallora-make-jpeg
+maker=$build/tools/vallora-make-jpeg
 [ -x "$recover" ] && [ -x "$maker" ] || { echo "build first: $recover, $maker" >&2; exit 2; }
 for tool in mkfs.vfat mcopy mdel; do
     PATH=$PATH:/usr/sbin:/sbin command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }

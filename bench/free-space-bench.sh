@@ -26,7 +26,7 @@ frees_mib=${FREES_MIB:-"128 512"}
 work=${BENCH_DIR:-$(mktemp -d /var/tmp/vallora-free-bench.XXXXXX)}
 trap 'rm -rf "$work"' EXIT
 recover=$build/cli/vallora-recover
-maker=$build/tests/fixtures/vallora-make-jpeg
+maker=$build/tools/vallora-make-jpeg
 [ -x "$recover" ] && [ -x "$maker" ] || { echo "build first: $recover, $maker" >&2; exit 2; }
 export PATH=$PATH:/usr/sbin:/sbin
 for tool in mkfs.exfat mke2fs debugfs dumpe2fs python3 bc; do

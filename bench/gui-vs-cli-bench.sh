@@ -21,8 +21,8 @@ else
 fi
 image=$work/noise-${size_mib}.img
 recover=$build/cli/vallora-recover
-gui=$build/tests/app/vallora-gui-bench
-maker=$build/tests/fixtures/vallora-make-jpeg
+gui=$build/bench/vallora-gui-bench
+maker=$build/tools/vallora-make-jpeg
 for tool in "$recover" "$gui" "$maker"; do
     [ -x "$tool" ] || { echo "build first: $tool" >&2; exit 2; }
 done

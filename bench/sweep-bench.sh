@@ -23,7 +23,7 @@ else
 fi
 image=$work/noise-${size_mib}.img
 recover=$build/cli/vallora-recover
-maker=$build/tests/fixtures/vallora-make-jpeg
+maker=$build/tools/vallora-make-jpeg
 [ -x "$recover" ] && [ -x "$maker" ] || { echo "build first: $recover, $maker" >&2; exit 2; }
 
 "$root/bench/make-noise-image.sh" "$maker" "$image" "$size_mib"

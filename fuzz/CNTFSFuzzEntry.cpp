@@ -1,9 +1,9 @@
-#include "tools/fuzz/CNTFSFuzzEntry.h"
+#include "CNTFSFuzzEntry.h"
 
+#include "CMemoryDevice.h"
 #include "ntfs/CAttrBase.h"
 #include "ntfs/CFileRecord.h"
 #include "ntfs/CNTFSVolume.h"
-#include "tests/fixtures/CMemoryDevice.h"
 #include "volume/CNTFSAccessBuilder.h"
 #include "volume/CNTFSVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"

@@ -1,6 +1,6 @@
-#include "tools/fuzz/CVolumeFuzzEntry.h"
+#include "CVolumeFuzzEntry.h"
 
-#include "tests/fixtures/CMemoryDevice.h"
+#include "CMemoryDevice.h"
 #include "volume/CVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
 

@@ -1,4 +1,4 @@
-#include "tools/fuzz/CVolumeFuzzEntry.h"
+#include "CVolumeFuzzEntry.h"
 
 #include <cstddef>
 #include <cstdint>

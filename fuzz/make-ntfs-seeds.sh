@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Remakes the mkntfs seeds of the ntfs_volume fuzz target in
-# tools/fuzz/corpus/ntfs_volume/: small volumes made by mkntfs, cut down to
+# fuzz/corpus/ntfs_volume/: small volumes made by mkntfs, cut down to
 # their first bytes so that the fuzzer works on short inputs. "-records"
 # seeds end after MFT record 31; the "-whole" seed ends after the $Bitmap
 # data, so the whole bitmap load runs on it. (synthetic-attribute-list is
@@ -8,8 +8,8 @@
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin
 
-root=$(cd "$(dirname "$0")/../.." && pwd)
-out=$root/tools/fuzz/corpus/ntfs_volume
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$root/fuzz/corpus/ntfs_volume
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$out"

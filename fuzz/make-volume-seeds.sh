@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Remakes the seeds of the exfat_volume, fat_volume and ext_volume fuzz
-# targets in tools/fuzz/corpus/: small volumes made by mkfs.exfat, mkfs.fat
+# targets in fuzz/corpus/: small volumes made by mkfs.exfat, mkfs.fat
 # and mke2fs, some with files written and deleted (mtools, debugfs), cut
 # after their last non-zero byte. The fuzz entry reads them on a device of
 # 8 MiB whose bytes past the seed are zeros.
 set -euo pipefail
 export PATH=$PATH:/usr/sbin:/sbin MTOOLS_SKIP_CHECK=1
 
-root=$(cd "$(dirname "$0")/../.." && pwd)
-corpus=$root/tools/fuzz/corpus
+root=$(cd "$(dirname "$0")/.." && pwd)
+corpus=$root/fuzz/corpus
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$corpus/exfat_volume" "$corpus/fat_volume" "$corpus/ext_volume"

@@ -1,4 +1,4 @@
-#include "tools/fuzz/CNTFSFuzzEntry.h"
+#include "CNTFSFuzzEntry.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,8 +2,8 @@
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
 # sanitizers) and runs each for a while over its seed corpus.
 #
-#   tools/fuzz/run-fuzzers.sh [seconds-per-target] [target...]
-#   tools/fuzz/run-fuzzers.sh --coverage [target...]
+#   fuzz/run-fuzzers.sh [seconds-per-target] [target...]
+#   fuzz/run-fuzzers.sh --coverage [target...]
 #
 # --coverage runs nothing new: it replays the corpus grown so far (and the
 # seeds) through a build with source-based coverage and prints the line and
@@ -14,10 +14,10 @@
 # (default build-fuzz/ in the source tree): the grown corpus, crash inputs
 # under artifacts/<target>/, and a log per target. A crash ends that target's
 # run with a non-zero status; keep the input as a regression seed under
-# tools/fuzz/corpus/<target>/.
+# fuzz/corpus/<target>/.
 set -euo pipefail
 
-root=$(cd "$(dirname "$0")/../.." && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 out=${VALLORA_FUZZ_DIR:-$root/build-fuzz}
 coverage=0
 if [ "${1:-}" = "--coverage" ]; then
@@ -30,21 +30,21 @@ else
 fi
 cxx=${VALLORA_FUZZ_CXX:-clang++}
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-       -fno-omit-frame-pointer -I"$root")
+       -fno-omit-frame-pointer -I"$root" -I"$root/fuzz" -I"$root/fixtures")
 
 declare -A sources
-sources[ntfs_volume]="tools/fuzz/ntfs_volume_fuzzer.cpp tools/fuzz/CNTFSFuzzEntry.cpp
+sources[ntfs_volume]="fuzz/ntfs_volume_fuzzer.cpp fuzz/CNTFSFuzzEntry.cpp
     $(cd "$root" && echo ntfs/*.cpp) volume/CNTFSVolumeAccess.cpp
     volume/CNTFSAccessBuilder.cpp volume/CVolumeAccess.cpp platform/CFileDevice.cpp"
-sources[carving]="tools/fuzz/carving_fuzzer.cpp tools/fuzz/CCarvingFuzzEntry.cpp
+sources[carving]="fuzz/carving_fuzzer.cpp fuzz/CCarvingFuzzEntry.cpp
     $(cd "$root" && echo scan/*.cpp) volume/CVolumeAccess.cpp platform/CFileDevice.cpp
     platform/CHugePageBuffer.cpp"
 
-volume_sources="tools/fuzz/CVolumeFuzzEntry.cpp $(cd "$root" && echo volume/*.cpp ntfs/*.cpp)
+volume_sources="fuzz/CVolumeFuzzEntry.cpp $(cd "$root" && echo volume/*.cpp ntfs/*.cpp)
     platform/CFileDevice.cpp platform/CFsProbe.cpp platform/CHugePageBuffer.cpp"
-sources[exfat_volume]="tools/fuzz/exfat_volume_fuzzer.cpp $volume_sources"
-sources[fat_volume]="tools/fuzz/fat_volume_fuzzer.cpp $volume_sources"
-sources[ext_volume]="tools/fuzz/ext_volume_fuzzer.cpp $volume_sources"
+sources[exfat_volume]="fuzz/exfat_volume_fuzzer.cpp $volume_sources"
+sources[fat_volume]="fuzz/fat_volume_fuzzer.cpp $volume_sources"
+sources[ext_volume]="fuzz/ext_volume_fuzzer.cpp $volume_sources"
 declare -A libraries
 for target in exfat_volume fat_volume ext_volume; do
     libraries[$target]="-lblkid -lext2fs -lcom_err"
@@ -65,7 +65,7 @@ for target in "${targets[@]}"; do
     files=()
     for f in ${sources[$target]}; do files+=("$root/$f"); done
     corpus="$out/corpus/$target"
-    seeds="$root/tools/fuzz/corpus/$target"
+    seeds="$root/fuzz/corpus/$target"
     artifacts="$out/artifacts/$target/"
     mkdir -p "$corpus" "$artifacts"
 
@@ -73,13 +73,13 @@ for target in "${targets[@]}"; do
         binary="$out/${target}_coverage"
         echo "== building $binary"
         "$cxx" -std=c++20 -O1 -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping \
-            -I"$root" "${files[@]}" ${libraries[$target]:-} -o "$binary"
+            -I"$root" -I"$root/fuzz" -I"$root/fixtures" "${files[@]}" ${libraries[$target]:-} -o "$binary"
         rm -f "$out/$target.profraw"
         LLVM_PROFILE_FILE="$out/$target.profraw" "$binary" -runs=0 "$corpus" "$seeds" \
             >"$out/$target-coverage.log" 2>&1
         llvm-profdata merge -sparse "$out/$target.profraw" -o "$out/$target.profdata"
         llvm-cov report "$binary" -instr-profile="$out/$target.profdata" \
-            -ignore-filename-regex='(^/usr/|/tools/fuzz/)' | sed "s|$root/||"
+            -ignore-filename-regex='(^/usr/|/fuzz/)' | sed "s|$root/||"
         continue
     fi
 

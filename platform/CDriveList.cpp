@@ -1,4 +1,4 @@
-#include "app/CDriveList.h"
+#include "platform/CDriveList.h"
 
 #include "platform/CFsProbe.h"
 #include "platform/CMountTable.h"

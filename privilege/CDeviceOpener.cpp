@@ -1,8 +1,8 @@
-#include "app/CDeviceOpener.h"
+#include "privilege/CDeviceOpener.h"
 
-#include "app/CPkexecOpener.h"
-#include "app/CUDisks2Opener.h"
 #include "platform/CFileDevice.h"
+#include "privilege/CPkexecOpener.h"
+#include "privilege/CUDisks2Opener.h"
 
 #include <cerrno>
 #include <unistd.h>

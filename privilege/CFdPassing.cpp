@@ -1,4 +1,4 @@
-#include "app/CFdPassing.h"
+#include "privilege/CFdPassing.h"
 
 #include <cerrno>
 #include <cstring>

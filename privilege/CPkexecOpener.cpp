@@ -1,6 +1,6 @@
-#include "app/CPkexecOpener.h"
+#include "privilege/CPkexecOpener.h"
 
-#include "app/CFdPassing.h"
+#include "privilege/CFdPassing.h"
 
 #include <QCoreApplication>
 #include <QStandardPaths>

@@ -1,4 +1,4 @@
-#include "app/CUDisks2Opener.h"
+#include "privilege/CUDisks2Opener.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>

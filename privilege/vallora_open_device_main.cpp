@@ -4,7 +4,7 @@
 // Opens one block device read-only and passes the descriptor back over
 // standard output, which must be a Unix socket. It opens nothing but block
 // devices under /dev, so it cannot be used to read other files as root.
-#include "app/CFdPassing.h"
+#include "privilege/CFdPassing.h"
 
 #include <cerrno>
 #include <cstdio>

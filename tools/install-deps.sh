@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
     # toolchain
     cmake ninja-build g++ clang clang-format pkg-config
-    # fuzzing (tools/fuzz): the libFuzzer runtime, and llvm-cov for coverage reports
+    # fuzzing (fuzz): the libFuzzer runtime, and llvm-cov for coverage reports
     libclang-rt-dev llvm
     # libraries
     libgtest-dev libblkid-dev libext2fs-dev libjpeg-dev qt6-base-dev

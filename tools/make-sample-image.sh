@@ -6,7 +6,7 @@
 set -euo pipefail
 build=$1
 image=$2
-maker=$build/tests/fixtures/vallora-make-jpeg
+maker=$build/tools/vallora-make-jpeg
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

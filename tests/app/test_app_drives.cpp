@@ -6,9 +6,9 @@
 #include "CMountPoint.h"
 #include "CTempDir.h"
 #include "app/CDriveCombo.h"
-#include "app/CDriveList.h"
 #include "app/CScanDig.h"
 #include "app/CValloraDlg.h"
+#include "platform/CDriveList.h"
 #include "platform/CFileDevice.h"
 
 #include <QApplication>

@@ -7,9 +7,9 @@
 #include "CMemoryDevice.h"
 #include "CTempDir.h"
 #include "app/CDriveCombo.h"
-#include "app/CDriveList.h"
 #include "app/CScanDig.h"
 #include "app/CValloraDlg.h"
+#include "platform/CDriveList.h"
 #include "platform/CFileDevice.h"
 
 #include <QCheckBox>

@@ -2,9 +2,9 @@
 // leaves the dialog usable.
 #include "CFakePrompts.h"
 #include "CTempDir.h"
-#include "app/CDriveList.h"
 #include "app/CExplorer1.h"
 #include "app/CValloraDlg.h"
+#include "platform/CDriveList.h"
 
 #include <QElapsedTimer>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/fixtures/CMemoryDevice.h"
+#include "CMemoryDevice.h"
 
 #include <cstdint>
 #include <memory>

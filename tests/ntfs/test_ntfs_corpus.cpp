@@ -1,9 +1,9 @@
+#include "CNTFSFuzzEntry.h"
 #include "CNtfsTestImage.h"
 #include "CTempDir.h"
 #include "ntfs/CAttrBase.h"
 #include "ntfs/CFileRecord.h"
 #include "ntfs/CNTFSVolume.h"
-#include "tools/fuzz/CNTFSFuzzEntry.h"
 #include "volume/CNTFSAccessBuilder.h"
 #include "volume/CNTFSVolumeAccess.h"
 

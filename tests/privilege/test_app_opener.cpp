@@ -1,9 +1,9 @@
 // Getting a device descriptor from the root helper, and udisks2's names.
 #include "CTempDir.h"
-#include "app/CFdPassing.h"
-#include "app/CPkexecOpener.h"
-#include "app/CRootHandOver.h"
-#include "app/CUDisks2Opener.h"
+#include "privilege/CFdPassing.h"
+#include "privilege/CPkexecOpener.h"
+#include "privilege/CRootHandOver.h"
+#include "privilege/CUDisks2Opener.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 // Getting a device descriptor from udisks2, against a stand-in udisks2
 // service on a private message bus that plays the system bus.
 #include "CTempDir.h"
-#include "app/CUDisks2Opener.h"
+#include "privilege/CUDisks2Opener.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>

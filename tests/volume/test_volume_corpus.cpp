@@ -1,6 +1,6 @@
 #include "CMemoryDevice.h"
 #include "CTempDir.h"
-#include "tools/fuzz/CVolumeFuzzEntry.h"
+#include "CVolumeFuzzEntry.h"
 #include "volume/CVolumeAccess.h"
 #include "volume/CVolumeOpener.h"
 
