@@ -1,12 +1,11 @@
 #include "app/CScanDig.h"
 
-#include "app/CDeviceOpener.h"
 #include "app/CEngineText.h"
-#include "app/CRootHandOver.h"
 #include "app/CScanWorker.h"
 #include "app/CUserPrompts.h"
 #include "app/CValloraDlg.h"
 #include "platform/CFileDevice.h"
+#include "privilege/CDeviceOpener.h"
 #include "ui_CScanDig.h"
 
 #include <QCloseEvent>
@@ -67,7 +66,6 @@ CScanDig::OpenFunction CScanDig::defaultOpener() {
 
 void CScanDig::OnInitDialog() {
     stopValue.store(kRunning);
-    scanStart = std::time(nullptr);
     workerThread = std::make_unique<CScanWorker>(this, previous, &donePromise);
     connect(workerThread.get(), &QThread::finished, this, &CScanDig::onWorkerFinished);
     workerThread->start();
@@ -396,10 +394,6 @@ void CScanDig::showMainDialog() {
 }
 
 void CScanDig::openOutputFolder() {
-    // Run as root for someone else: the photos become that person's.
-    CRootHandOver::tagUser user;
-    if (CRootHandOver::invokingUser(user))
-        CRootHandOver::giveBack(folder, scanStart, user);
     post([this] {
         if (!retired.load())
             prompts->openFolder(QString::fromStdString(folder));

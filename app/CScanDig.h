@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <ctime>
 #include <functional>
 #include <future>
 #include <map>
@@ -171,7 +170,6 @@ private:
     std::atomic<int> stopValue{0};
     std::atomic<bool> abandoned{false};
     std::atomic<bool> retired{false};
-    time_t scanStart = 0;
     bool finished = false;
     bool endRequested = false;
     bool deletePending = false;

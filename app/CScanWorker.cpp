@@ -112,6 +112,7 @@ void CScanWorker::scanThreadProc() {
         scanner.setThorough(dialog->keepPartialChosen());
     scanner.setReport(CDfxmlReport::describeSource("vallora", *device, fileSystem,
                                                    CVolumeOpener::Choice::Auto, kind));
+    scanner.handFilesToInvokingUser();
     scanner.run(dialog);
     if (!scanner.reportFailure().empty())
         std::fprintf(stderr, "vallora: %s not written: %s\n", CDfxmlReport::kFileName,

@@ -24,23 +24,6 @@ int fail(int status, const std::string& message) {
     return status;
 }
 
-// Run through sudo, the program writes the recovered files for the person
-// who asked, not for root.
-void handFilesToSudoUser(CScanner& scanner) {
-    const char* user = std::getenv("SUDO_UID");
-    const char* group = std::getenv("SUDO_GID");
-    if (::geteuid() != 0 || !user || !group)
-        return;
-    char* end = nullptr;
-    const unsigned long uid = std::strtoul(user, &end, 10);
-    if (*user == '\0' || *end != '\0')
-        return;
-    const unsigned long gid = std::strtoul(group, &end, 10);
-    if (*group == '\0' || *end != '\0')
-        return;
-    scanner.setOutputOwner(uid_t(uid), gid_t(gid));
-}
-
 // The unreadable sector ranges, a few on one line.
 void reportUnreadableRanges(const CScanner& scanner) {
     constexpr size_t kShown = 8;
@@ -122,7 +105,7 @@ int CRecoverCommand::run(int argc, char** argv) {
     CScanner scanner(access.get());
     scanner.setOutputDescriptor(folder.descriptor());
     frontEnd.attach(&scanner);
-    handFilesToSudoUser(scanner);
+    scanner.handFilesToInvokingUser();
     if (options.thorough)
         scanner.setThorough(options.keepPartial);
     if (options.report)

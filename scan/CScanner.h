@@ -110,6 +110,10 @@ public:
         ownerGroup = group;
         handOver = true;
     }
+    // When the program runs as root for someone else (CInvokingUser: sudo,
+    // pkexec), each recovered file is handed to that person as it is
+    // written. False (nothing changed) otherwise.
+    bool handFilesToInvokingUser();
 
     // The output folder, opened and checked by the caller (COutputFolder):
     // every file is written through this descriptor, which stays the

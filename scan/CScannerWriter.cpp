@@ -1,5 +1,6 @@
 // The recovery writer: after the sweep every found image is read again from
 // the volume and written into the output folder as "<first sector + 1982>.jpg".
+#include "platform/CInvokingUser.h"
 #include "scan/CRecoveredFile.h"
 #include "scan/CScanFrontEnd.h"
 #include "scan/CScanner.h"
@@ -12,6 +13,14 @@
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
+
+bool CScanner::handFilesToInvokingUser() {
+    tagInvokingUser user;
+    if (!CInvokingUser::find(user))
+        return false;
+    setOutputOwner(user.uid, user.gid);
+    return true;
+}
 
 void CScanner::recoverAll() {
     showText(CScanFrontEnd::kTotalLabel, "搜索完成,文件恢复中...");

@@ -24,6 +24,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -399,6 +401,38 @@ private slots:
             QCOMPARE(std::filesystem::exists(name) && CTempDir::readFile(name) == photo, deep);
             delete scan;
         }
+    }
+
+    void runAsRootForSomeoneElseHandsOverOnlyItsOwnFiles() {
+        if (::geteuid() != 0)
+            QSKIP("needs root");
+        std::vector<unsigned char> disk(size_t(2000) * kSectorSize, 0);
+        const auto photo = CJpegMaker::make(CJpegMaker::Kind::Jfif, 96, 64, 22);
+        std::copy(photo.begin(), photo.end(), disk.begin() + long(64 * kSectorSize));
+        CTempDir source;
+        CTempDir::writeFile(source.file("card.img"), disk);
+        CTempDir recovered;
+        // A file of another run, written by root just now: not this scan's.
+        CTempDir::writeFile(recovered.file("7.jpg"), {1, 2, 3});
+
+        qputenv("PKEXEC_UID", "65534");
+        auto device = CFileDevice::open(source.file("card.img"));
+        auto* scan = new CScanDig(
+            dialog.get(), {"card", "card", true}, recovered.path(), &prompts, {},
+            [device](const tagScanSource&, const std::atomic<bool>&) { return device; });
+        QSignalSpy ended(scan, &CScanDig::programEndRequested);
+        scan->OnInitDialog();
+        scan->show();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 20000);
+        qunsetenv("PKEXEC_UID");
+        delete scan;
+        auto owner = [&](const std::string& name) {
+            struct stat st {};
+            return ::lstat(recovered.file(name).c_str(), &st) == 0 ? st.st_uid : uid_t(-1);
+        };
+        QCOMPARE(owner(std::to_string(64 + 1982) + ".jpg"), uid_t(65534));
+        QCOMPARE(owner("report.xml"), uid_t(65534));
+        QCOMPARE(owner("7.jpg"), uid_t(0));
     }
 
     void updatesFromWorkerEndAtLatestState() {

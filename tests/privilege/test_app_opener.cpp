@@ -2,13 +2,11 @@
 #include "CTempDir.h"
 #include "privilege/CFdPassing.h"
 #include "privilege/CPkexecOpener.h"
-#include "privilege/CRootHandOver.h"
 #include "privilege/CUDisks2Opener.h"
 
 #include <QTest>
 
 #include <atomic>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -83,38 +81,6 @@ private slots:
         QVERIFY(S_ISBLK(st.st_mode));
         QCOMPARE(::fcntl(fd, F_GETFL) & O_ACCMODE, O_RDONLY);
         ::close(fd);
-    }
-
-    void recoveredFilesGoBackToInvokingUser() {
-        if (::geteuid() != 0)
-            QSKIP("needs root");
-        CTempDir dir;
-        for (const char* name : {"2046.jpg", "notes.txt", "12x.jpg"})
-            CTempDir::writeFile(dir.file(name), {1, 2, 3});
-        ::symlink("/etc/passwd", dir.file("99.jpg").c_str());
-        const time_t start = std::time(nullptr);
-
-        qputenv("PKEXEC_UID", "65534");
-        CRootHandOver::tagUser user;
-        QVERIFY(CRootHandOver::invokingUser(user));
-        QCOMPARE(user.uid, uid_t(65534));
-        QCOMPARE(CRootHandOver::giveBack(dir.path(), start, user), 1);
-        auto owner = [&](const char* name) {
-            struct stat st {};
-            ::lstat(dir.file(name).c_str(), &st);
-            return st.st_uid;
-        };
-        QCOMPARE(owner("2046.jpg"), uid_t(65534));
-        QCOMPARE(owner("notes.txt"), uid_t(0));
-        QCOMPARE(owner("12x.jpg"), uid_t(0));
-        QCOMPARE(owner("99.jpg"), uid_t(0));
-        struct stat passwd {};
-        ::stat("/etc/passwd", &passwd);
-        QCOMPARE(passwd.st_uid, uid_t(0));
-        // Files from before the scan are left alone.
-        QCOMPARE(CRootHandOver::giveBack(dir.path(), start + 3600, user), 0);
-        qunsetenv("PKEXEC_UID");
-        QVERIFY(!CRootHandOver::invokingUser(user));
     }
 
     void udisksObjectPaths() {
