@@ -7,8 +7,8 @@
 #include "platform/COutputFolder.h"
 #include "scan/CScanner.h"
 #include "volume/COpenFailureText.h"
-#include "volume/CRawVolumeAccess.h"
 #include "volume/CSweepWarnings.h"
+#include "volume/CVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
 #include "volume/CVolumeOpener.h"
 
@@ -87,11 +87,10 @@ int CRecoverCommand::run(int argc, char** argv) {
                     COpenFailureText::cannotRead(options.source, kind, e.reason()) +
                         (raw ? "" : " (--fs raw sweeps every sector)"));
     }
-    auto* raw = dynamic_cast<CRawVolumeAccess*>(access.get());
-    if (raw && raw->isTruncated())
+    const tagVolumeGeometry geometry = CVolumeOpener::geometry(kind, *access);
+    if (geometry.truncated)
         std::fprintf(stderr, "vallora-recover: warning: the source has more than 2^32 "
                              "sectors; only the first 4294967295 are swept\n");
-    const tagVolumeGeometry geometry = CVolumeOpener::geometry(kind, *access);
     std::fprintf(stderr, "Sweeping %s\n%s", options.source.c_str(),
                  CVolumeOpener::describe(fileSystem, options.fileSystem, kind, geometry).c_str());
     // The access's own warning is in the description above.

@@ -2,6 +2,7 @@
 
 #include "platform/CByteOrder.h"
 #include "platform/CDevice.h"
+#include "platform/CFileDevice.h"
 #include "platform/CHugePageBuffer.h"
 #include "volume/CVolumeOpenError.h"
 

@@ -1,6 +1,7 @@
 #include "volume/CRawVolumeAccess.h"
 
 #include "platform/CDevice.h"
+#include "platform/CFileDevice.h"
 
 #include <limits>
 

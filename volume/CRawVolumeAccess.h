@@ -25,7 +25,7 @@ public:
 
     // Sector numbers are 32-bit: a device of more than 2^32 sectors is
     // swept over its first 2^32 - 1 sectors only.
-    bool isTruncated() const { return truncated; }
+    bool isTruncated() override { return truncated; }
 
 private:
     std::shared_ptr<CDevice> volumeHandle;

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "platform/CFileDevice.h"
-
 #include <cstdint>
 #include <memory>
 #include <string>
+
+class CDevice;
+class CFileDevice;
 
 // A volume seen as a row of clusters, each a run of consecutive sectors.
 // The scan engine sees a volume only through this interface.
@@ -36,6 +37,9 @@ public:
     // True once the source has gone away (a card reader unplugged): every
     // later read fails, so the sweep ends rather than try them all.
     virtual bool isSourceLost() { return false; }
+    // True when the source holds more sectors than the 32-bit numbering
+    // reaches: those beyond are not swept.
+    virtual bool isTruncated() { return false; }
 
     // What the access's own reader found, in one line for the person running
     // the program (version and layout), or "".

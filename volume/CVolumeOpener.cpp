@@ -138,6 +138,7 @@ tagVolumeGeometry CVolumeOpener::geometry(Kind kind, CVolumeAccess& access) {
     g.clusterCount = access.getClusterCount();
     g.detail = access.volumeDetail();
     g.warning = access.volumeWarning();
+    g.truncated = access.isTruncated();
     if (kind == Kind::Raw) {
         g.freeClusters = g.clusterCount;
     } else {

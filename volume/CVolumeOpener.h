@@ -18,6 +18,8 @@ struct tagVolumeGeometry {
     // What the person running the program should know (an unclean
     // journal), or "".
     std::string warning;
+    // More sectors than the numbering reaches; those beyond are not swept.
+    bool truncated = false;
 };
 
 // Chooses and builds the volume access for a source, the same way for every
