@@ -1,6 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+// A stretch of a file on the volume: length bytes from byte skip of sector on.
+struct tagFilePiece {
+    uint32_t sector = 0;
+    uint32_t skip = 0;
+    uint64_t length = 0;
+};
 
 // A candidate or found file, known only by its position on the volume.
 class CBaseFile {
@@ -13,8 +22,18 @@ public:
     // bytes points at the sector; at least four readable bytes follow it.
     virtual int testSector(uint32_t sector, const unsigned char* bytes, uint32_t sectorSize);
 
+    // "<startSector + 1982>.jpg", or "<startSector + 1982>-<startByte>.jpg"
+    // for a file that begins inside its sector.
+    std::string fileName() const;
+
     uint32_t startSector = 0;
     uint32_t lastSector = 0;
     // Offset, within the last sector, of the file's last byte.
     uint32_t endOffset = 0;
+    // The offset of the file's first byte inside startSector.
+    uint32_t startByte = 0;
+    // When not empty, the file is these pieces in order (a file that begins
+    // inside a sector or lies in several stretches of the volume); else it
+    // is startSector to endOffset of lastSector.
+    std::vector<tagFilePiece> pieces;
 };

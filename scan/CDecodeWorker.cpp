@@ -1,8 +1,13 @@
 #include "scan/CDecodeWorker.h"
 
-CDecodeWorker::CDecodeWorker(CJpegValidator::Reader reader, uint32_t sectorSize)
-    : validator(reader, sectorSize, &cancelled), duplicates(reader, sectorSize),
-      thread([this] { work(); }) {}
+CDecodeWorker::CDecodeWorker(CJpegValidator::Reader reader, uint32_t sectorSize,
+                             const CFreeSpaceMap* freeSpace)
+    : validator(reader, sectorSize, &cancelled), duplicates(reader, sectorSize) {
+    if (freeSpace)
+        search = std::make_unique<CTwoPieceSearch>(reader, sectorSize, *freeSpace, validator,
+                                                   &cancelled);
+    thread = std::thread([this] { work(); });
+}
 
 CDecodeWorker::~CDecodeWorker() {
     cancel();
@@ -63,11 +68,8 @@ void CDecodeWorker::work() {
             busy = true;
         }
         changed.notify_all(); // room in the queue
-        checked.verdict = validator.check(checked.file.startSector, checked.file.primaryLength);
+        check(checked);
         using V = CJpegValidator::Verdict;
-        if (checked.verdict == V::Decodes || checked.verdict == V::TooLarge)
-            checked.duplicate =
-                duplicates.isDuplicate(checked.file.startSector, checked.file.length);
         {
             std::lock_guard<std::mutex> guard(lock);
             busy = false;
@@ -78,4 +80,20 @@ void CDecodeWorker::work() {
         }
         changed.notify_all();
     }
+}
+
+void CDecodeWorker::check(tagCheckedFile& checked) {
+    using V = CJpegValidator::Verdict;
+    tagCarvedFile& file = checked.file;
+    uint64_t stop = file.length; // where a file that broke off stops fitting
+    if (file.complete) {
+        checked.verdict = validator.check(file.pieces, file.primaryLength);
+        stop = validator.stoppedAt();
+    } else {
+        checked.verdict = V::Corrupt;
+    }
+    if (checked.verdict == V::Corrupt && search && search->complete(file, stop))
+        checked.verdict = V::Decodes;
+    if (checked.verdict == V::Decodes || checked.verdict == V::TooLarge)
+        checked.duplicate = duplicates.isDuplicate(file.pieces, file.length);
 }

@@ -3,11 +3,13 @@
 #include "scan/CDuplicateFilter.h"
 #include "scan/CJpegValidator.h"
 #include "scan/CThoroughTracker.h"
+#include "scan/CTwoPieceSearch.h"
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -23,14 +25,18 @@ struct tagCheckedFile {
 // meanwhile. The queue is bounded (kQueueLimit files, each known only by
 // its place on the volume, read again piece by piece while decoded), and so
 // is libjpeg's memory (CJpegValidator::kMemoryLimit). Files are checked and
-// handed back in the order they were queued.
+// handed back in the order they were queued. With a map of the free space,
+// a file that breaks off or stops decoding is completed where it can be
+// by its second piece (CTwoPieceSearch); files that break off are queued
+// for that too.
 class CDecodeWorker {
 public:
     static constexpr size_t kQueueLimit = 32;
 
     // reader must be safe to call from the worker thread while the sweep
     // reads the same volume.
-    CDecodeWorker(CJpegValidator::Reader reader, uint32_t sectorSize);
+    CDecodeWorker(CJpegValidator::Reader reader, uint32_t sectorSize,
+                  const CFreeSpaceMap* freeSpace = nullptr);
     // Cancels what is still queued and waits for the thread.
     ~CDecodeWorker();
     CDecodeWorker(const CDecodeWorker&) = delete;
@@ -51,8 +57,10 @@ public:
 
 private:
     void work();
+    void check(tagCheckedFile& checked);
 
     CJpegValidator validator;
+    std::unique_ptr<CTwoPieceSearch> search;
     CDuplicateFilter duplicates;
     std::atomic<bool> cancelled{false};
     std::mutex lock;

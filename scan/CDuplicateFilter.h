@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/CPieceReader.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -12,20 +14,22 @@
 // photo hide another.
 class CDuplicateFilter {
 public:
-    using Reader = std::function<bool(uint32_t first, uint32_t last, void* buffer)>;
+    using Reader = CPieceReader::Reader;
 
     CDuplicateFilter(Reader reader, uint32_t sectorSize);
     // True when the file of length bytes at startSector equals one kept
     // before; otherwise it is kept. A file that cannot be read is kept.
     bool isDuplicate(uint32_t startSector, uint64_t length);
+    // The same for the file made of the first length bytes of pieces.
+    bool isDuplicate(const std::vector<tagFilePiece>& pieces, uint64_t length);
 
 private:
-    bool hash(uint32_t startSector, uint64_t length, uint64_t& value);
-    bool sameBytes(uint32_t a, uint32_t b, uint64_t length);
+    bool hash(const std::vector<tagFilePiece>& pieces, uint64_t length, uint64_t& value);
+    bool sameBytes(const std::vector<tagFilePiece>& a, const std::vector<tagFilePiece>& b,
+                   uint64_t length);
 
-    Reader reader;
-    uint32_t sectorSize;
-    std::vector<unsigned char> piece;
-    std::vector<unsigned char> other;
-    std::map<std::pair<uint64_t, uint64_t>, std::vector<uint32_t>> kept; // (length, hash) -> starts
+    CPieceReader first;
+    CPieceReader second;
+    // (length, hash) -> the pieces of the files kept
+    std::map<std::pair<uint64_t, uint64_t>, std::vector<std::vector<tagFilePiece>>> kept;
 };

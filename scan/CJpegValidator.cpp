@@ -8,8 +8,6 @@
 
 namespace {
 
-// Bytes read from the volume at a time.
-constexpr size_t kPieceBytes = 256 * 1024;
 const JOCTET kFakeEnd[] = {0xFF, JPEG_EOI};
 
 // Warnings libjpeg gives for bytes that only describe the image oddly, not
@@ -27,8 +25,7 @@ struct CJpegValidator::tagDecodeState {
     jpeg_decompress_struct info;
     jmp_buf jump;
     CJpegValidator* self;
-    uint32_t nextSector;
-    uint64_t left; // bytes of the image not yet handed to libjpeg
+    uint64_t handed; // bytes of the image handed to libjpeg
     bool readFailed;
     bool overrun;
     bool cancelled;
@@ -40,37 +37,34 @@ void CJpegValidator::fillSource(tagDecodeState& s) {
         s.cancelled = true;
         return;
     }
-    if (s.left == 0) {
+    const unsigned char* data = nullptr;
+    size_t count = 0;
+    if (!self.input.next(data, count)) {
+        s.readFailed = true;
+        return;
+    }
+    if (count == 0) {
         // libjpeg wants more than the carved image holds.
         s.overrun = true;
         s.source.next_input_byte = kFakeEnd;
         s.source.bytes_in_buffer = sizeof kFakeEnd;
         return;
     }
-    const uint64_t wanted = std::min<uint64_t>(s.left, self.piece.size());
-    const uint32_t sectors = uint32_t((wanted + self.sectorSize - 1) / self.sectorSize);
-    if (!self.reader(s.nextSector, s.nextSector + sectors - 1, self.piece.data())) {
-        s.readFailed = true;
-        return;
-    }
-    s.nextSector += sectors;
-    s.left -= wanted;
-    s.source.next_input_byte = self.piece.data();
-    s.source.bytes_in_buffer = size_t(wanted);
+    s.handed += count;
+    s.source.next_input_byte = data;
+    s.source.bytes_in_buffer = count;
 }
 
 CJpegValidator::CJpegValidator(Reader reader, uint32_t sectorSize, const std::atomic<bool>* cancel)
-    : reader(std::move(reader)), sectorSize(sectorSize), cancel(cancel),
-      state(std::make_unique<tagDecodeState>()) {
-    const size_t sectors = std::max<size_t>(1, kPieceBytes / sectorSize);
-    piece.resize(sectors * sectorSize);
-}
+    : input(std::move(reader), sectorSize), cancel(cancel),
+      state(std::make_unique<tagDecodeState>()) {}
 
 CJpegValidator::~CJpegValidator() = default;
 
 CJpegValidator::Verdict CJpegValidator::verdictAfterError() {
     tagDecodeState& s = *state;
     const int code = s.errors.msg_code;
+    faultAt = s.handed - std::min<uint64_t>(s.handed, s.source.bytes_in_buffer);
     jpeg_destroy_decompress(&s.info);
     if (s.cancelled)
         return Verdict::Cancelled;
@@ -82,11 +76,16 @@ CJpegValidator::Verdict CJpegValidator::verdictAfterError() {
 }
 
 CJpegValidator::Verdict CJpegValidator::check(uint32_t startSector, uint64_t length) {
+    return check({{startSector, 0, length}}, length);
+}
+
+CJpegValidator::Verdict CJpegValidator::check(const std::vector<tagFilePiece>& pieces,
+                                              uint64_t length) {
     tagDecodeState& s = *state;
     s = tagDecodeState{};
     s.self = this;
-    s.nextSector = startSector;
-    s.left = length;
+    input.start(pieces, length);
+    faultAt = 0;
     s.info.err = jpeg_std_error(&s.errors);
     s.errors.error_exit = [](j_common_ptr info) {
         longjmp(reinterpret_cast<tagDecodeState*>(info->client_data)->jump, 1);
@@ -142,7 +141,8 @@ CJpegValidator::Verdict CJpegValidator::check(uint32_t startSector, uint64_t len
     }
     jpeg_finish_decompress(&s.info);
     // The end marker libjpeg stopped at must be the one the carving found.
-    const bool endsThere = !s.overrun && s.left == 0 && s.source.bytes_in_buffer == 0;
+    const bool endsThere = !s.overrun && input.left() == 0 && s.source.bytes_in_buffer == 0;
+    faultAt = s.handed - std::min<uint64_t>(s.handed, s.source.bytes_in_buffer);
     jpeg_destroy_decompress(&s.info);
     return endsThere ? Verdict::Decodes : Verdict::Corrupt;
 }

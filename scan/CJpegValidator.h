@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/CPieceReader.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +38,11 @@ public:
     CJpegValidator& operator=(const CJpegValidator&) = delete;
     // Decodes the image of length bytes at the first byte of startSector.
     Verdict check(uint32_t startSector, uint64_t length);
+    // Decodes the image made of the first length bytes of pieces.
+    Verdict check(const std::vector<tagFilePiece>& pieces, uint64_t length);
+    // After a Corrupt verdict: how far libjpeg had read into the image when
+    // it found the fault (the fault lies before).
+    uint64_t stoppedAt() const { return faultAt; }
 
 private:
     // libjpeg's state for one image; it lives outside the stack frame that
@@ -44,10 +51,9 @@ private:
     static void fillSource(tagDecodeState& state);
     Verdict verdictAfterError();
 
-    Reader reader;
-    uint32_t sectorSize;
+    CPieceReader input;
     const std::atomic<bool>* cancel;
-    std::vector<unsigned char> piece;
+    uint64_t faultAt = 0;
     std::vector<unsigned char> row;
     std::unique_ptr<tagDecodeState> state;
 };

@@ -102,7 +102,17 @@ size_t CJpegWalker::walk(const unsigned char* data, size_t count) {
                 markerAt = pos;
                 break;
             }
-            if (inScan && (b == M::kStuffed || M::isRestart(b))) {
+            if (inScan && b == M::kStuffed) {
+                phase = Phase::Entropy;
+                break;
+            }
+            if (inScan && M::isRestart(b)) {
+                // Restart markers out of turn: the data is not this scan's.
+                if (b != M::kRst0 + nextRestart) {
+                    breakAt(markerAt);
+                    continue;
+                }
+                nextRestart = (nextRestart + 1) % 8;
                 phase = Phase::Entropy;
                 break;
             }
@@ -216,6 +226,7 @@ void CJpegWalker::finishSegment() {
         frameSeen = true;
     if (segmentMarker == M::kSos) {
         ++scans;
+        nextRestart = 0;
         phase = Phase::Entropy;
         return;
     }

@@ -36,6 +36,8 @@ public:
     uint64_t dataEnd() const { return lastData; }
     // True once the header led to a scan (entropy-coded data was reached).
     bool reachedScan() const { return scans > 0; }
+    // True while inside entropy-coded data, not at a marker.
+    bool inEntropyData() const { return current == State::Walking && phase == Phase::Entropy; }
 
 private:
     enum class Phase : uint8_t {
@@ -73,6 +75,9 @@ private:
     uint32_t segmentLength = 0;
     uint32_t remaining = 0;
     uint32_t scans = 0;
+    // The restart marker due next in this scan (they count 0 to 7 over and
+    // over from each scan's start).
+    unsigned char nextRestart = 0;
     bool frameSeen = false;
 
     // APP2 payloads are kept while walked, to read an MPF index from them.

@@ -189,8 +189,9 @@ void CScanner::readAndTestRun(uint32_t first, uint32_t last) {
     noteRead(ok);
     const bool continues = first - previousRunLast == 1;
     previousRunLast = last;
-    // An image is only followed through consecutive sectors.
-    if (!continues)
+    // An image is only followed through consecutive sectors; the thorough
+    // mode follows it on through the free clusters over used ones.
+    if (!continues && !carver)
         breakStream();
     if (ok) {
         feedSectors(access->clusterToSector(first), sectors, buffer);
@@ -264,15 +265,16 @@ void CScanner::feedSectors(uint32_t firstSector, uint32_t count, unsigned char* 
     if (count == 0)
         return;
     unsigned char* bytes = data;
-    uint32_t sector = firstSector;
     if (holding) {
-        if (heldSector + 1 == firstSector) {
+        // The thorough mode follows the stream of free clusters whether
+        // or not they lie next to each other.
+        if (heldSector + 1 == firstSector || carver) {
             // The run continues the held sector: put it back in front, so
             // that its header walk reads this run's first bytes behind it.
             bytes = data - sectorSize;
             std::memcpy(bytes, held.data(), sectorSize);
-            sector = heldSector;
-            ++count;
+            testSector(heldSector, bytes);
+            bytes = data;
             holding = false;
         } else {
             flushHeldSector();
@@ -284,10 +286,10 @@ void CScanner::feedSectors(uint32_t firstSector, uint32_t count, unsigned char* 
     for (uint32_t k = 0; k + 1 < count; ++k) {
         if (k + kAhead < count)
             __builtin_prefetch(bytes + size_t(k + kAhead) * sectorSize);
-        testSector(sector + k, bytes + size_t(k) * sectorSize);
+        testSector(firstSector + k, bytes + size_t(k) * sectorSize);
     }
     std::memcpy(held.data(), bytes + size_t(count - 1) * sectorSize, sectorSize);
-    heldSector = sector + count - 1;
+    heldSector = firstSector + count - 1;
     holding = true;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 class CVolumeAccess;
+class CRecoveredFile;
 class CScanFrontEnd;
 class CThoroughCarver;
 
@@ -144,11 +145,13 @@ public:
     void sweep(CScanFrontEnd* frontEnd);
     // The recovery writer: writes every found file and empties the list.
     void recoverAll();
-    // Writes one found file as "<startSector + 1982>.jpg"; false when it
-    // could not be written completely (the failure is recorded).
+    // Writes one found file as "<startSector + 1982>.jpg" (CBaseFile::fileName);
+    // false when it could not be written completely (the failure is recorded).
     bool writeFoundFile(CBaseFile* file, int folderFd);
 
 private:
+    // Writes a file kept as pieces; false with the reason when it fails.
+    bool writePieces(CBaseFile* file, CRecoveredFile& out, std::string& error);
     uint32_t findFreeRun(uint32_t first);
     void readAndTestRun(uint32_t first, uint32_t last);
     uint32_t skipUsedClusters(uint32_t last);

@@ -28,7 +28,7 @@ void CScanner::writePartialFiles() {
     const std::string shown = std::string(kPartialFolder) + "/";
     auto failAll = [&](const std::string& reason) {
         for (const auto& file : partialFiles)
-            failures.push_back({shown + std::to_string(file->startSector + 1982) + ".jpg", reason});
+            failures.push_back({shown + file->fileName(), reason});
         partialFiles.clear();
     };
     // The output folder as the front end opened it, else by its name.

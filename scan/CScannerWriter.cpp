@@ -1,6 +1,7 @@
 // The recovery writer: after the sweep every found image is read again from
 // the volume and written into the output folder as "<first sector + 1982>.jpg".
 #include "platform/CInvokingUser.h"
+#include "scan/CPieceReader.h"
 #include "scan/CRecoveredFile.h"
 #include "scan/CScanFrontEnd.h"
 #include "scan/CScanner.h"
@@ -56,7 +57,7 @@ void CScanner::recoverAll() {
         if (folderFd >= 0) {
             written = writeFoundFile(file.get(), folderFd);
         } else {
-            failures.push_back({std::to_string(file->startSector + 1982) + ".jpg", folderError});
+            failures.push_back({file->fileName(), folderError});
             written = false;
         }
         file.reset();
@@ -81,7 +82,7 @@ void CScanner::recoverAll() {
 }
 
 bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
-    const std::string name = std::to_string(file->startSector + 1982) + ".jpg";
+    const std::string name = file->fileName();
     CRecoveredFile out(folderFd, name);
     std::string error;
     auto fail = [&](const std::string& reason) {
@@ -95,7 +96,13 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
         return fail(error);
     log.beginFile();
 
-    for (;;) {
+    if (!file->pieces.empty() && !writePieces(file, out, error)) {
+        if (!writingAbandoned)
+            return fail(error);
+        out.discard();
+        return false;
+    }
+    for (; file->pieces.empty();) {
         // Abandon stops the file being written, however long it is; what
         // was written of it goes.
         if (scanDialog && scanDialog->stopRequest() == CScanFrontEnd::kAbandon) {
@@ -134,4 +141,33 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
     // the date it has.
     log.fileWritten(finalName, placement != CRecoveredFile::Placement::Identical);
     return true;
+}
+
+bool CScanner::writePieces(CBaseFile* file, CRecoveredFile& out, std::string& error) {
+    uint64_t length = 0;
+    for (const tagFilePiece& piece : file->pieces)
+        length += piece.length;
+    CPieceReader input([this](uint32_t first, uint32_t last,
+                              void* into) { return access->readSectors(first, last, into); },
+                       sectorSize, size_t(sectorSize) * kBufferSectors);
+    input.start(file->pieces, length);
+    for (;;) {
+        // Abandon stops the file being written, however long it is.
+        if (scanDialog && scanDialog->stopRequest() == CScanFrontEnd::kAbandon) {
+            writingAbandoned = true;
+            return false;
+        }
+        const unsigned char* data = nullptr;
+        size_t count = 0;
+        if (!input.next(data, count)) {
+            error = "cannot read sectors " + std::to_string(input.lastSector()) + " on from the source";
+            return false;
+        }
+        if (count == 0)
+            return true;
+        if (!out.write(data, count, error))
+            return false;
+        log.addPiece(access->sectorToByteOffset(input.lastSector()) + input.lastSkip(), data,
+                     count);
+    }
 }

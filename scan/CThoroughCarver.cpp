@@ -12,12 +12,12 @@ constexpr std::chrono::milliseconds kPollEvery(50);
 CThoroughCarver::CThoroughCarver(CVolumeAccess* access, uint32_t sectorSize, bool keepPartial,
                                  std::function<int()> stopRequest, std::function<void()> onPhoto)
     : sectorSize(sectorSize), keepPartials(keepPartial), stopRequest(std::move(stopRequest)),
-      onPhoto(std::move(onPhoto)), tracker(sectorSize) {
+      onPhoto(std::move(onPhoto)), tracker(sectorSize), freeSpace(access) {
     // Positioned reads: the worker may read while the sweep reads.
     auto reader = [access](uint32_t first, uint32_t last, void* buffer) {
         return access->readSectors(first, last, buffer);
     };
-    worker = std::make_unique<CDecodeWorker>(reader, sectorSize);
+    worker = std::make_unique<CDecodeWorker>(reader, sectorSize, &freeSpace);
 }
 
 CThoroughCarver::~CThoroughCarver() = default;
@@ -44,7 +44,8 @@ void CThoroughCarver::breakStream() {
 
 void CThoroughCarver::handOn() {
     for (const tagCarvedFile& file : tracker.finished) {
-        if (!file.complete) {
+        // A file that broke off in its image data may have a second piece.
+        if (!file.complete && !file.reachedScan) {
             keepPartial(file);
             continue;
         }
@@ -101,7 +102,13 @@ void CThoroughCarver::keepPartial(const tagCarvedFile& file) {
 std::unique_ptr<CBaseFile> CThoroughCarver::placeOf(const tagCarvedFile& file) const {
     auto place = std::make_unique<CBaseFile>();
     place->startSector = file.startSector;
-    place->lastSector = file.startSector + uint32_t((file.length - 1) / sectorSize);
-    place->endOffset = uint32_t((file.length - 1) % sectorSize);
+    place->startByte = file.startByte;
+    place->pieces = file.pieces;
+    if (!file.pieces.empty()) {
+        const tagFilePiece& last = file.pieces.back();
+        const uint64_t end = last.skip + last.length - 1;
+        place->lastSector = last.sector + uint32_t(end / sectorSize);
+        place->endOffset = uint32_t(end % sectorSize);
+    }
     return place;
 }

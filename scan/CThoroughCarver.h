@@ -2,6 +2,7 @@
 
 #include "scan/CBaseFile.h"
 #include "scan/CDecodeWorker.h"
+#include "scan/CFreeSpaceMap.h"
 #include "scan/CThoroughTracker.h"
 
 #include <cstdint>
@@ -13,9 +14,10 @@ class CVolumeAccess;
 
 // The thorough carving mode: the sector stream goes through the structure
 // walk (CThoroughTracker); every file that completes is decoded on the
-// decode worker, and only the ones that decode become photos. Files that
-// are cut short, break off or do not decode are kept as partial files when
-// asked for. A photo equal to one found before is counted, not kept.
+// decode worker, and only the ones that decode become photos. A file that
+// breaks off in its image data, or does not decode, is looked for a second
+// piece of (CTwoPieceSearch). Files that are cut short, break off or do
+// not decode are kept as partial files when asked for. A photo equal to one found before is counted, not kept.
 // Everything but the decoding runs on the sweep thread.
 class CThoroughCarver {
 public:
@@ -48,5 +50,6 @@ private:
     std::function<int()> stopRequest;
     std::function<void()> onPhoto;
     CThoroughTracker tracker;
+    CFreeSpaceMap freeSpace;
     std::unique_ptr<CDecodeWorker> worker;
 };

@@ -1,37 +1,46 @@
 #pragma once
 
+#include "scan/CBaseFile.h"
 #include "scan/CJpegWalker.h"
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <vector>
 
 // A file whose walk has ended, by its place on the volume.
 struct tagCarvedFile {
-    uint32_t startSector = 0;
-    uint64_t length = 0;        // bytes from the first byte of startSector
+    uint32_t startSector = 0;   // the sector of the file's first byte
+    uint32_t startByte = 0;     // the offset of the first byte in that sector
+    uint64_t length = 0;        // bytes of the file
     uint64_t primaryLength = 0; // bytes of the primary image (complete files)
     bool complete = false;      // false: truncated or broken, only kept as a partial file
+    bool reachedScan = false;   // the walk reached entropy-coded data
+    std::vector<tagFilePiece> pieces; // where the length bytes lie, in order
 };
 
-// The thorough mode's follower of the sector stream. Every sector that
-// begins with a wide JPEG start (CJpegStartCheck) and does not lie inside
-// the file being followed begins a candidate, whose structure is walked to
-// its exact end (CJpegWalker). A start inside the file being followed (an
-// Exif thumbnail, an MPF preview) is walked beside it: when the outer file
-// ends well, or breaks after the inner one ended, the inner one was part of
-// it; when the outer file breaks while the inner one is still going on, or
-// the start lies at or after where the outer file stops, the inner one is a
-// file of its own (a newer photo written over an older one).
+// The thorough mode's follower of the stream of swept sectors (the free
+// clusters in order, consecutive or not). Every FF D8 FF at any byte that
+// begins a wide JPEG start (CJpegStartCheck) and does not lie inside the
+// file being followed begins a candidate, whose structure is walked to its
+// exact end (CJpegWalker); after a file's end the search goes on from the
+// next byte. A start inside the file being followed (an Exif thumbnail, an
+// MPF preview) is walked beside it: when the outer file ends well, or
+// breaks after the inner one ended, the inner one was part of it; when the
+// outer file breaks while the inner one is still going on, or the start
+// lies at or after where the outer file stops, the inner one is a file of
+// its own (a newer photo written over an older one).
 class CThoroughTracker {
 public:
     explicit CThoroughTracker(uint32_t sectorSize);
     ~CThoroughTracker();
 
-    // Offers the next sector of the stream (sectorSize bytes).
+    // Offers the next sector of the stream. bytes holds the sector and,
+    // behind it, the next sector of the stream (zeros where none follows):
+    // 2 * sectorSize readable bytes.
     void feedSector(uint32_t sector, const unsigned char* bytes);
-    // The stream breaks (a used cluster, an unreadable run, the end of the
-    // sweep): the file being followed is cut off there.
+    // The stream breaks (an unreadable run, the end of the sweep): the file
+    // being followed is cut off there.
     void dropCandidate();
     bool following() const { return main != nullptr; }
 
@@ -44,21 +53,31 @@ public:
 
 private:
     struct tagFollowed {
-        uint32_t startSector;
+        uint64_t start; // stream offset of the first byte
         CJpegWalker walker;
         bool walking() const { return walker.state() == CJpegWalker::State::Walking; }
     };
+    // Consecutive sectors of the stream from stream offset at on.
+    struct tagSegment {
+        uint64_t at;
+        uint32_t sector;
+        uint32_t count;
+    };
 
-    // Absolute byte offsets, so that files with different starts compare.
-    uint64_t startOf(const tagFollowed& f) const { return uint64_t(f.startSector) * sectorSize; }
     uint64_t endOf(const tagFollowed& f) const;
-    void feed(tagFollowed& f, uint32_t sector, const unsigned char* bytes);
+    void feed(tagFollowed& f, const unsigned char* bytes, size_t count);
+    void takeStart(uint32_t offset, const unsigned char* bytes);
     // Hands on every ended outer file and puts the inner file that outlives
     // it in its place.
     void settle();
     void emit(const tagFollowed& f, bool cutOff);
+    // Where stream bytes from..from+length lie on the volume.
+    std::vector<tagFilePiece> piecesOf(uint64_t from, uint64_t length) const;
+    void forgetSegmentsBefore(uint64_t at);
 
     uint32_t sectorSize;
+    uint64_t streamAt = 0; // stream offset of the sector being fed
+    std::deque<tagSegment> segments;
     std::unique_ptr<tagFollowed> main;
     std::vector<std::unique_ptr<tagFollowed>> inner;
 };

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "scan/CBaseFile.h"
+
+#include <cstdint>
+#include <vector>
+
+class CVolumeAccess;
+
+// The free clusters of a volume as the sweep sees them, for the search of a
+// photo's second piece: which sectors begin a cluster, and the free
+// clusters that follow a sector. Safe to use from the decode thread while
+// the sweep goes on (the accesses keep their allocation maps in memory).
+class CFreeSpaceMap {
+public:
+    // Used clusters passed over at most in one search for free ones.
+    static constexpr uint32_t kMaxClustersPassed = 1u << 24;
+
+    explicit CFreeSpaceMap(CVolumeAccess* access);
+
+    uint32_t clusterBytes() const { return clusterSize; }
+    // True when the sector is the first of a free-able cluster.
+    bool beginsCluster(uint32_t sector) const;
+    // The free clusters after the one that holds sector, in order, as
+    // pieces of whole clusters, up to bytes in all.
+    std::vector<tagFilePiece> freeAfter(uint32_t sector, uint64_t bytes) const;
+
+private:
+    CVolumeAccess* access;
+    uint32_t clusterCount = 0;
+    uint32_t clusterSize = 0;
+    uint32_t sectorsPerCluster = 0;
+    // The first free cluster and its sector: every free cluster lies at or
+    // after it, where clusters and sectors map linearly.
+    uint32_t baseCluster = 0;
+    uint32_t baseSector = 0;
+};

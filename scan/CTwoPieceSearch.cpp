@@ -1,0 +1,192 @@
+#include "scan/CTwoPieceSearch.h"
+
+#include "scan/CJpegMarkers.h"
+
+#include <algorithm>
+
+namespace {
+
+using M = tagJpegMarker;
+
+// The end of a walk from one cluster of the window, reused for the later
+// clusters the walk went through in entropy-coded data (their walks end at
+// the same marker).
+struct tagWalkEnd {
+    bool known = false;
+    bool complete = false;
+    uint64_t end = 0;        // window offset after the last byte
+    uint64_t primaryEnd = 0; // window offset after the primary image
+};
+
+} // namespace
+
+CTwoPieceSearch::CTwoPieceSearch(CPieceReader::Reader reader, uint32_t sectorSize,
+                                 const CFreeSpaceMap& map, CJpegValidator& validator,
+                                 const std::atomic<bool>* cancel)
+    : input(std::move(reader), sectorSize), sectorSize(sectorSize), map(map),
+      validator(validator), cancel(cancel) {}
+
+std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile& file,
+                                                             uint64_t stop) {
+    // The cluster boundaries inside the file up to stop; gaps first.
+    std::vector<uint64_t> gaps, boundaries;
+    uint64_t offset = 0;
+    for (size_t p = 0; p < file.pieces.size() && offset < stop; ++p) {
+        const tagFilePiece& piece = file.pieces[p];
+        if (p > 0)
+            gaps.push_back(offset);
+        // The piece's sectors that begin a cluster.
+        const uint64_t firstWhole = (piece.skip + sectorSize - 1) / sectorSize;
+        for (uint64_t s = firstWhole; piece.skip + piece.length > s * sectorSize; ++s) {
+            const uint64_t at = offset + s * sectorSize - piece.skip;
+            if (at >= stop)
+                break;
+            if (at > 0 && map.beginsCluster(piece.sector + uint32_t(s)))
+                boundaries.push_back(at);
+        }
+        offset += piece.length;
+    }
+    std::vector<uint64_t> chosen;
+    for (auto it = gaps.rbegin(); it != gaps.rend() && chosen.size() < kMaxCuts; ++it)
+        chosen.push_back(*it);
+    for (auto it = boundaries.rbegin(); it != boundaries.rend() && chosen.size() < kMaxCuts; ++it)
+        if (std::find(chosen.begin(), chosen.end(), *it) == chosen.end())
+            chosen.push_back(*it);
+    std::vector<uint64_t> ascending = chosen;
+    std::sort(ascending.begin(), ascending.end());
+
+    // One walk through the file, kept at each chosen boundary where it is
+    // inside entropy-coded data.
+    std::vector<tagCut> cuts;
+    if (ascending.empty())
+        return cuts;
+    const std::vector<tagFilePiece> prefix =
+        CPieceReader::slice(file.pieces, 0, ascending.back(), sectorSize);
+    input.start(prefix, ascending.back());
+    CJpegWalker walker;
+    size_t next = 0;
+    uint32_t lastSector = 0;
+    while (next < ascending.size() && walker.state() == CJpegWalker::State::Walking) {
+        const unsigned char* data = nullptr;
+        size_t count = 0;
+        if (!input.next(data, count) || count == 0)
+            break;
+        const uint32_t chunkSector = input.lastSector();
+        const uint32_t chunkSkip = input.lastSkip();
+        size_t used = 0;
+        while (used < count && next < ascending.size()) {
+            const size_t n = size_t(std::min<uint64_t>(count - used, ascending[next] - walker.position()));
+            walker.walk(data + used, n);
+            used += n;
+            if (walker.state() != CJpegWalker::State::Walking)
+                break;
+            lastSector = chunkSector + uint32_t((chunkSkip + used - 1) / sectorSize);
+            if (walker.position() == ascending[next]) {
+                if (walker.inEntropyData())
+                    cuts.push_back({ascending[next], lastSector, walker});
+                ++next;
+            }
+        }
+    }
+    // In the order chosen: gaps first, then the latest boundaries.
+    std::vector<tagCut> ordered;
+    for (uint64_t at : chosen)
+        for (const tagCut& cut : cuts)
+            if (cut.at == at)
+                ordered.push_back(cut);
+    return ordered;
+}
+
+bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
+    if (!file.reachedScan || budgetLeft == 0 || map.clusterBytes() == 0)
+        return false;
+    uint32_t decodesLeft = kMaxDecodesPerPhoto;
+    for (const tagCut& cut : cutsOf(file, std::min(stop, file.length))) {
+        if (cancelled() || decodesLeft == 0)
+            return false;
+        if (tryCut(file, cut, decodesLeft)) {
+            ++completed;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft) {
+    const std::vector<tagFilePiece> following = map.freeAfter(cut.sector, kWindowBytes);
+    uint64_t total = 0;
+    for (const tagFilePiece& piece : following)
+        total += piece.length;
+    window.resize(size_t(total));
+    input.start(following, total);
+    for (size_t filled = 0;;) {
+        const unsigned char* data = nullptr;
+        size_t count = 0;
+        if (!input.next(data, count))
+            return false;
+        if (count == 0)
+            break;
+        std::copy(data, data + count, window.begin() + long(filled));
+        filled += count;
+    }
+    // The clusters whose walk reaches an end marker: the ones where a walk
+    // began first (the cluster after data that broke off), then the ones a
+    // walk from an earlier cluster went through.
+    struct tagJoin {
+        uint64_t at, end, primaryEnd;
+    };
+    std::vector<tagJoin> fresh, passedThrough;
+    const uint64_t clusterSize = map.clusterBytes();
+    tagWalkEnd memo;
+    for (uint64_t at = 0; at + clusterSize <= total; at += clusterSize) {
+        if (cancelled())
+            return false;
+        const unsigned char* here = window.data() + at;
+        // Another file's start is not the rest of this one.
+        if (here[0] == M::kPrefix && here[1] == M::kSoi)
+            continue;
+        const bool reused = memo.known && at < memo.end;
+        if (!reused) {
+            CJpegWalker walker = cut.walker;
+            const size_t used = walker.walk(here, size_t(total - at));
+            memo = {};
+            if (walker.state() == CJpegWalker::State::Walking)
+                continue; // goes on past the window
+            memo.known = true;
+            memo.complete = walker.state() == CJpegWalker::State::Complete;
+            memo.end = at + used;
+            if (memo.complete) {
+                memo.end = at + (walker.length() - cut.at);
+                memo.primaryEnd = at + (walker.primaryLength() - cut.at);
+            }
+        }
+        if (memo.complete)
+            (reused ? passedThrough : fresh).push_back({at, memo.end, memo.primaryEnd});
+    }
+    fresh.insert(fresh.end(), passedThrough.begin(), passedThrough.end());
+
+    for (const tagJoin& join : fresh) {
+        const uint64_t length = cut.at + (join.end - join.at);
+        const uint64_t primary = cut.at + (join.primaryEnd - join.at);
+        if (cancelled() || decodesLeft == 0 || budgetLeft < primary)
+            return false;
+        std::vector<tagFilePiece> pieces = CPieceReader::slice(file.pieces, 0, cut.at, sectorSize);
+        for (const tagFilePiece& piece :
+             CPieceReader::slice(following, join.at, join.end - join.at, sectorSize))
+            CPieceReader::append(pieces, piece.sector, piece.skip, piece.length, sectorSize);
+        --decodesLeft;
+        ++decodes;
+        budgetLeft -= primary;
+        const CJpegValidator::Verdict verdict = validator.check(pieces, primary);
+        if (verdict == CJpegValidator::Verdict::Decodes) {
+            file.pieces = std::move(pieces);
+            file.length = length;
+            file.primaryLength = primary;
+            file.complete = true;
+            return true;
+        }
+        if (verdict == CJpegValidator::Verdict::Cancelled)
+            return false;
+    }
+    return false;
+}
