@@ -36,7 +36,13 @@ Options:
                     that decode to their end written. Recovers photos whose
                     last sector holds older data after the end marker, keeps
                     Exif thumbnails inside their photo, and writes a photo
-                    found twice once.
+                    found twice once. Also finds images that begin at any
+                    byte (inside archives and other files, back to back),
+                    written as N-B.jpg, B the offset of the first byte in
+                    sector N - 1982; follows an image over used clusters
+                    to the next free one; and joins a photo that breaks
+                    off to its second piece among the next 32 MiB of free
+                    clusters.
   --keep-partial    with --thorough: also write the images that are cut
                     short or stop decoding (overwritten in the middle) into
                     OUTPUT_DIR/partial, named the same way

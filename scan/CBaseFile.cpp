@@ -1,6 +1,8 @@
 #include "scan/CBaseFile.h"
 
-int CBaseFile::testSector(uint32_t, const unsigned char*, uint32_t) { return kContinue; }
+int CBaseFile::testSector(uint32_t, const unsigned char*, uint32_t) {
+    return kContinue;
+}
 
 std::string CBaseFile::fileName() const {
     // Files are named by their first sector + 1982.

@@ -27,8 +27,7 @@ bool CPieceReader::next(const unsigned char*& data, size_t& count) {
     const uint64_t at = uint64_t(piece.skip) + within; // from the piece's first sector
     const uint32_t sector = piece.sector + uint32_t(at / sectorSize);
     const uint32_t skip = uint32_t(at % sectorSize);
-    const uint64_t n =
-        std::min({piece.length - within, remaining, uint64_t(buffer.size() - skip)});
+    const uint64_t n = std::min({piece.length - within, remaining, uint64_t(buffer.size() - skip)});
     const uint32_t sectors = uint32_t((skip + n + sectorSize - 1) / sectorSize);
     if (!reader(sector, sector + sectors - 1, buffer.data()))
         return false;
@@ -42,8 +41,7 @@ bool CPieceReader::next(const unsigned char*& data, size_t& count) {
 }
 
 std::vector<tagFilePiece> CPieceReader::slice(const std::vector<tagFilePiece>& pieces,
-                                              uint64_t from, uint64_t length,
-                                              uint32_t sectorSize) {
+                                              uint64_t from, uint64_t length, uint32_t sectorSize) {
     std::vector<tagFilePiece> out;
     for (const tagFilePiece& piece : pieces) {
         if (length == 0)

@@ -160,7 +160,8 @@ bool CScanner::writePieces(CBaseFile* file, CRecoveredFile& out, std::string& er
         const unsigned char* data = nullptr;
         size_t count = 0;
         if (!input.next(data, count)) {
-            error = "cannot read sectors " + std::to_string(input.lastSector()) + " on from the source";
+            error =
+                "cannot read sectors " + std::to_string(input.lastSector()) + " on from the source";
             return false;
         }
         if (count == 0)

@@ -17,8 +17,8 @@ class CVolumeAccess;
 // decode worker, and only the ones that decode become photos. A file that
 // breaks off in its image data, or does not decode, is looked for a second
 // piece of (CTwoPieceSearch). Files that are cut short, break off or do
-// not decode are kept as partial files when asked for. A photo equal to one found before is counted, not kept.
-// Everything but the decoding runs on the sweep thread.
+// not decode are kept as partial files when asked for. A photo equal to one found before is
+// counted, not kept. Everything but the decoding runs on the sweep thread.
 class CThoroughCarver {
 public:
     // stopRequest gives the front end's stop request; onPhoto is called on

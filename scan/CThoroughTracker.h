@@ -10,12 +10,12 @@
 
 // A file whose walk has ended, by its place on the volume.
 struct tagCarvedFile {
-    uint32_t startSector = 0;   // the sector of the file's first byte
-    uint32_t startByte = 0;     // the offset of the first byte in that sector
-    uint64_t length = 0;        // bytes of the file
-    uint64_t primaryLength = 0; // bytes of the primary image (complete files)
-    bool complete = false;      // false: truncated or broken, only kept as a partial file
-    bool reachedScan = false;   // the walk reached entropy-coded data
+    uint32_t startSector = 0;         // the sector of the file's first byte
+    uint32_t startByte = 0;           // the offset of the first byte in that sector
+    uint64_t length = 0;              // bytes of the file
+    uint64_t primaryLength = 0;       // bytes of the primary image (complete files)
+    bool complete = false;            // false: truncated or broken, only kept as a partial file
+    bool reachedScan = false;         // the walk reached entropy-coded data
     std::vector<tagFilePiece> pieces; // where the length bytes lie, in order
 };
 

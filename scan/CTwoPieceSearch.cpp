@@ -23,8 +23,8 @@ struct tagWalkEnd {
 CTwoPieceSearch::CTwoPieceSearch(CPieceReader::Reader reader, uint32_t sectorSize,
                                  const CFreeSpaceMap& map, CJpegValidator& validator,
                                  const std::atomic<bool>* cancel)
-    : input(std::move(reader), sectorSize), sectorSize(sectorSize), map(map),
-      validator(validator), cancel(cancel) {}
+    : input(std::move(reader), sectorSize), sectorSize(sectorSize), map(map), validator(validator),
+      cancel(cancel) {}
 
 std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile& file,
                                                              uint64_t stop) {
@@ -75,7 +75,8 @@ std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile
         const uint32_t chunkSkip = input.lastSkip();
         size_t used = 0;
         while (used < count && next < ascending.size()) {
-            const size_t n = size_t(std::min<uint64_t>(count - used, ascending[next] - walker.position()));
+            const size_t n =
+                size_t(std::min<uint64_t>(count - used, ascending[next] - walker.position()));
             walker.walk(data + used, n);
             used += n;
             if (walker.state() != CJpegWalker::State::Walking)

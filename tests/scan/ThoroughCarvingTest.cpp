@@ -2,6 +2,7 @@
 // cut wrongly is recovered exactly, what is cut short or overwritten is
 // only kept as a partial file, duplicates are written once, cancel behaves
 // as in the default mode, and the default mode's output stays as it was.
+#include "CDiskImageMaker.h"
 #include "CRecordingFrontEnd.h"
 #include "CTempDir.h"
 #include "ThoroughTestCard.h"
@@ -168,6 +169,86 @@ TEST(ThoroughCarving, RecoversExactlyWhatTheDefaultRulesMissOrCut) {
         const tagScan thorough = scan(card, Mode::Thorough);
         EXPECT_EQ(thorough.files, expected) << c.what << ": " << listed(thorough.files);
         EXPECT_EQ(thorough.outcome, CScanner::Outcome::Completed) << c.what;
+        const tagScan plain = scan(card, Mode::Default);
+        EXPECT_FALSE(holds(plain.files, expected)) << "the default mode already copes: " << c.what;
+    }
+}
+
+// Photos that do not begin at a sector, or lie in two pieces: every one
+// comes back byte for byte, named by its first byte.
+const tagCase kPieceCases[] = {
+    {"photo at an odd byte offset",
+     [](Files& expected) {
+         Card card(80);
+         const auto photo = CJpegMaker::make(Kind::Exif, 160, 120, 21);
+         card.putAt(4 * Card::kSector + 77, photo);
+         expected[Card::nameAt(4 * Card::kSector + 77)] = photo;
+         return card;
+     }},
+    {"two photos back to back with no gap",
+     [](Files& expected) {
+         Card card(120);
+         const auto first = CJpegMaker::make(Kind::Jfif, 160, 120, 22);
+         const auto second = CJpegMaker::make(Kind::Xmp, 160, 120, 23);
+         const size_t at = 4 * Card::kSector;
+         card.putAt(at, first);
+         card.putAt(at + first.size(), second);
+         expected[Card::nameAt(at)] = first;
+         expected[Card::nameAt(at + first.size())] = second;
+         return card;
+     }},
+    {"JPEG inside a tar archive that does not begin at a sector",
+     [](Files& expected) {
+         CTempDir dir;
+         const auto photo = CJpegMaker::make(Kind::Jfif, 200, 150, 24);
+         CTempDir::writeFile(dir.file("notes.txt"), std::vector<unsigned char>(700, 'n'));
+         CTempDir::writeFile(dir.file("IMG_0001.JPG"), photo);
+         EXPECT_TRUE(CDiskImageMaker::run("cd " + CDiskImageMaker::quote(dir.path()) +
+                                          " && tar cf pack.tar notes.txt IMG_0001.JPG"));
+         const auto tar = CTempDir::readFile(dir.file("pack.tar"));
+         Card card(uint32_t(tar.size() / Card::kSector) + 40);
+         const size_t at = 3 * Card::kSector + 60; // behind a 60-byte header
+         card.putAt(at, tar);
+         // tar: a 512-byte header before each member, members padded to 512.
+         const size_t photoAt = at + 512 + 1024 + 512;
+         EXPECT_TRUE(std::equal(photo.begin(), photo.end(), tar.begin() + 2048));
+         expected[Card::nameAt(photoAt)] = photo;
+         return card;
+     }},
+    {"two-piece photo with a foreign gap",
+     [](Files& expected) {
+         Card card(200);
+         const auto photo = CJpegMaker::make(Kind::Exif, 320, 240, 25);
+         const size_t split = 20 * Card::kSector;
+         EXPECT_GT(photo.size(), split + Card::kSector);
+         card.put(4, head(photo, split));
+         std::vector<unsigned char> gap(3 * Card::kSector);
+         uint32_t x = 12345;
+         for (auto& b : gap)
+             b = static_cast<unsigned char>((x = x * 1103515245 + 12345) >> 16);
+         card.put(24, gap);
+         card.put(27, {photo.begin() + long(split), photo.end()});
+         expected[Card::name(4)] = photo;
+         return card;
+     }},
+    {"photo crossing the cut between two 40000-sector reads, dirty tail",
+     [](Files& expected) {
+         Card card(40100);
+         const auto photo = CJpegMaker::make(Kind::Jfif, 160, 120, 26);
+         card.put(39990, photo);
+         card.dirtyTail(39990, photo.size(), 2, 0x5A);
+         expected[Card::name(39990)] = photo;
+         return card;
+     }},
+};
+
+TEST(ThoroughCarving, PhotosAtAnyByteAndInTwoPiecesComeBackWhole) {
+    for (const auto& c : kPieceCases) {
+        Files expected;
+        const Card card = c.build(expected);
+        const tagScan thorough = scan(card, Mode::Thorough);
+        EXPECT_EQ(thorough.files, expected)
+            << c.what << ": " << listed(thorough.files) << "\nexpected " << listed(expected);
         const tagScan plain = scan(card, Mode::Default);
         EXPECT_FALSE(holds(plain.files, expected)) << "the default mode already copes: " << c.what;
     }

@@ -16,7 +16,10 @@ public:
     explicit CThoroughTestCard(uint32_t sectors) : bytes(size_t(sectors) * kSector, 0) {}
 
     void put(uint32_t sector, const std::vector<unsigned char>& data) {
-        std::copy(data.begin(), data.end(), bytes.begin() + long(size_t(sector) * kSector));
+        putAt(size_t(sector) * kSector, data);
+    }
+    void putAt(size_t offset, const std::vector<unsigned char>& data) {
+        std::copy(data.begin(), data.end(), bytes.begin() + long(offset));
     }
     // Fills the bytes after a file of length bytes at sector up to the end
     // of its last sector, and the next sectors, with older data.
@@ -28,6 +31,13 @@ public:
 
     // "N.jpg" of a file that starts at sector.
     static std::string name(uint32_t sector) { return std::to_string(sector + 1982) + ".jpg"; }
+    // "N-B.jpg" of a file that starts at byte offset (B inside its sector).
+    static std::string nameAt(size_t offset) {
+        if (offset % kSector == 0)
+            return name(uint32_t(offset / kSector));
+        return std::to_string(offset / kSector + 1982) + "-" + std::to_string(offset % kSector) +
+               ".jpg";
+    }
 
     std::vector<unsigned char> bytes;
 };

@@ -12,7 +12,7 @@
 #include <filesystem>
 
 tagSweep CVolumeSweep::run(const std::string& image, CVolumeOpener::Choice choice,
-                           const CTempDir& dir, const std::string& outName) {
+                           const CTempDir& dir, const std::string& outName, bool thorough) {
     const std::string out = dir.file(outName);
     std::filesystem::create_directory(out);
     tagSweep result;
@@ -24,6 +24,8 @@ tagSweep CVolumeSweep::run(const std::string& image, CVolumeOpener::Choice choic
         result.geometry = CVolumeOpener::geometry(opened.kind, *opened.access);
         CRecordingFrontEnd frontEnd(out);
         CScanner scanner(opened.access.get());
+        if (thorough)
+            scanner.setThorough(false);
         scanner.run(&frontEnd);
         result.unreadable = scanner.unreadableSectors();
     } catch (...) {

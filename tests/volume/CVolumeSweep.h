@@ -20,9 +20,10 @@ struct tagSweep {
 
 class CVolumeSweep {
 public:
-    // Sweeps image into the new folder outName of dir.
+    // Sweeps image into the new folder outName of dir (in the thorough mode
+    // when asked).
     static tagSweep run(const std::string& image, CVolumeOpener::Choice choice, const CTempDir& dir,
-                        const std::string& outName);
+                        const std::string& outName, bool thorough = false);
     // count different real photos, of the three start signatures in turn.
     static std::vector<std::vector<unsigned char>> makePhotos(int count);
 };
