@@ -102,7 +102,7 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
         out.discard();
         return false;
     }
-    for (; file->pieces.empty();) {
+    while (file->pieces.empty()) { // a file in one stretch
         // Abandon stops the file being written, however long it is; what
         // was written of it goes.
         if (scanDialog && scanDialog->stopRequest() == CScanFrontEnd::kAbandon) {
