@@ -228,7 +228,7 @@ void CScanDig::applyPending() {
     lastFlush.restart();
     std::map<int, std::string> texts;
     std::optional<std::string> caption;
-    std::optional<uint32_t> range, pos;
+    std::optional<uint64_t> range, pos;
     {
         std::lock_guard<std::mutex> guard(pendingLock);
         texts.swap(pendingTexts);
@@ -306,7 +306,7 @@ void CScanDig::showLabelText(int controlId, const std::string& text) {
     queueFlush();
 }
 
-void CScanDig::setProgressRange(uint32_t maximum) {
+void CScanDig::setProgressRange(uint64_t maximum) {
     {
         std::lock_guard<std::mutex> guard(pendingLock);
         pendingRange = maximum;
@@ -314,17 +314,17 @@ void CScanDig::setProgressRange(uint32_t maximum) {
         // The first range is the sweep's; the writing's that follows leaves
         // the sweep's figures standing.
         if (++rangesSeen == 1)
-            meter.start(uint64_t(maximum) * clusterBytes);
+            meter.start(maximum * clusterBytes);
     }
     queueFlush();
 }
 
-void CScanDig::setProgressPos(uint32_t position) {
+void CScanDig::setProgressPos(uint64_t position) {
     {
         std::lock_guard<std::mutex> guard(pendingLock);
         pendingPos = position;
         if (rangesSeen == 1)
-            meter.update(uint64_t(position) * clusterBytes);
+            meter.update(position * clusterBytes);
     }
     queueFlush();
 }

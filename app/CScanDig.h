@@ -104,8 +104,8 @@ public:
 
     // CScanFrontEnd, called on the worker's thread.
     void showLabelText(int controlId, const std::string& text) override;
-    void setProgressRange(uint32_t maximum) override;
-    void setProgressPos(uint32_t position) override;
+    void setProgressRange(uint64_t maximum) override;
+    void setProgressPos(uint64_t position) override;
     // Waits while the stop question is open.
     int stopRequest() override;
     void publishFoundCount(uint32_t count) override { foundCount.store(count); }
@@ -185,8 +185,8 @@ private:
     std::mutex pendingLock;
     std::map<int, std::string> pendingTexts;
     std::optional<std::string> pendingCaption;
-    std::optional<uint32_t> pendingRange;
-    std::optional<uint32_t> pendingPos;
+    std::optional<uint64_t> pendingRange;
+    std::optional<uint64_t> pendingPos;
     std::atomic<bool> flushQueued{false};
     // The sweep's size, pace and time, under pendingLock.
     CProgressMeter meter;

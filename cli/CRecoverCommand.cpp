@@ -88,9 +88,6 @@ int CRecoverCommand::run(int argc, char** argv) {
                         (raw ? "" : " (--fs raw sweeps every sector)"));
     }
     const tagVolumeGeometry geometry = CVolumeOpener::geometry(kind, *access);
-    if (geometry.truncated)
-        std::fprintf(stderr, "vallora-recover: warning: the source has more than 2^32 "
-                             "sectors; only the first 4294967295 are swept\n");
     std::fprintf(stderr, "Sweeping %s\n%s", options.source.c_str(),
                  CVolumeOpener::describe(fileSystem, options.fileSystem, kind, geometry).c_str());
     // The access's own warning is in the description above.

@@ -78,14 +78,14 @@ void CTerminalFrontEnd::showLabelText(int controlId, const std::string& text) {
     }
 }
 
-void CTerminalFrontEnd::setProgressRange(uint32_t maximum) {
+void CTerminalFrontEnd::setProgressRange(uint64_t maximum) {
     range = maximum;
-    meter.start(uint64_t(maximum) * clusterSize);
+    meter.start(maximum * clusterSize);
 }
 
-void CTerminalFrontEnd::setProgressPos(uint32_t pos) {
+void CTerminalFrontEnd::setProgressPos(uint64_t pos) {
     position = pos;
-    meter.update(uint64_t(pos) * clusterSize);
+    meter.update(pos * clusterSize);
     drawProgress(false);
 }
 

@@ -28,8 +28,8 @@ public:
     void attach(const CScanner* scanner) { scannerShown = scanner; }
 
     void showLabelText(int controlId, const std::string& text) override;
-    void setProgressRange(uint32_t maximum) override;
-    void setProgressPos(uint32_t position) override;
+    void setProgressRange(uint64_t maximum) override;
+    void setProgressPos(uint64_t position) override;
     int stopRequest() override;
     void publishFoundCount(uint32_t count) override;
     void showSummary(const std::string& text, const std::string& caption) override;
@@ -52,8 +52,8 @@ private:
     bool writing = false;
     bool lineShown = false;
     bool ended = false;
-    uint32_t range = 0;
-    uint32_t position = 0;
+    uint64_t range = 0;
+    uint64_t position = 0;
     uint32_t found = 0;
     std::string writePercent;
     CProgressMeter meter;

@@ -17,8 +17,8 @@ constexpr uint32_t kSectorSize = 512;
 class CSilentFrontEnd : public CScanFrontEnd {
 public:
     void showLabelText(int, const std::string&) override {}
-    void setProgressRange(uint32_t) override {}
-    void setProgressPos(uint32_t) override {}
+    void setProgressRange(uint64_t) override {}
+    void setProgressPos(uint64_t) override {}
     int stopRequest() override { return kRunning; }
     void publishFoundCount(uint32_t) override {}
     void showSummary(const std::string&, const std::string&) override {}
@@ -38,19 +38,19 @@ public:
           clusters(uint32_t(size / (kSectorSize * perCluster))),
           bytes(data, data + size_t(clusters) * perCluster * kSectorSize) {}
 
-    uint32_t getClusterCount() override { return clusters; }
+    uint64_t getClusterCount() override { return clusters; }
     uint32_t getClusterSize() override { return perCluster * kSectorSize; }
     uint32_t getSectorSize() override { return kSectorSize; }
-    bool isClusterUsed(uint32_t c) override { return (usedMask >> (c % 8)) & 1; }
-    uint32_t clusterToSector(uint32_t c) override { return c * perCluster; }
-    bool readSectors(uint32_t first, uint32_t last, void* buffer) override {
+    bool isClusterUsed(uint64_t c) override { return (usedMask >> (c % 8)) & 1; }
+    uint64_t clusterToSector(uint64_t c) override { return c * perCluster; }
+    bool readSectors(uint64_t first, uint64_t last, void* buffer) override {
         if (last < first || size_t(last + 1) * kSectorSize > bytes.size())
             std::abort(); // the engine asked for sectors outside the volume
         std::memcpy(buffer, &bytes[size_t(first) * kSectorSize],
                     size_t(last - first + 1) * kSectorSize);
         return true;
     }
-    bool readClusters(uint32_t first, uint32_t last, void* buffer) override {
+    bool readClusters(uint64_t first, uint64_t last, void* buffer) override {
         return readSectors(first * perCluster, (last + 1) * perCluster - 1, buffer);
     }
     const std::vector<uint8_t>& data() const { return bytes; }

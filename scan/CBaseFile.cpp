@@ -1,12 +1,12 @@
 #include "scan/CBaseFile.h"
 
-int CBaseFile::testSector(uint32_t, const unsigned char*, uint32_t) {
+int CBaseFile::testSector(uint64_t, const unsigned char*, uint32_t) {
     return kContinue;
 }
 
 std::string CBaseFile::fileName() const {
     // Files are named by their first sector + 1982.
-    std::string name = std::to_string(uint64_t(startSector) + 1982);
+    std::string name = std::to_string(startSector + 1982);
     if (startByte != 0)
         name += "-" + std::to_string(startByte);
     return name + ".jpg";

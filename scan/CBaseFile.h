@@ -6,7 +6,7 @@
 
 // A stretch of a file on the volume: length bytes from byte skip of sector on.
 struct tagFilePiece {
-    uint32_t sector = 0;
+    uint64_t sector = 0;
     uint32_t skip = 0;
     uint64_t length = 0;
 };
@@ -20,14 +20,14 @@ public:
     virtual ~CBaseFile() = default;
     // Offered every sector from startSector on, in order and without gaps.
     // bytes points at the sector; at least four readable bytes follow it.
-    virtual int testSector(uint32_t sector, const unsigned char* bytes, uint32_t sectorSize);
+    virtual int testSector(uint64_t sector, const unsigned char* bytes, uint32_t sectorSize);
 
     // "<startSector + 1982>.jpg", or "<startSector + 1982>-<startByte>.jpg"
     // for a file that begins inside its sector.
     std::string fileName() const;
 
-    uint32_t startSector = 0;
-    uint32_t lastSector = 0;
+    uint64_t startSector = 0;
+    uint64_t lastSector = 0;
     // Offset, within the last sector, of the file's last byte.
     uint32_t endOffset = 0;
     // The offset of the file's first byte inside startSector.

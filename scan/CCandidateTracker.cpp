@@ -4,7 +4,7 @@
 
 CCandidateTracker::CCandidateTracker(uint32_t sectorSize) : sectorSize(sectorSize) {}
 
-bool CCandidateTracker::feedSector(uint32_t sector, const unsigned char* bytes) {
+bool CCandidateTracker::feedSector(uint64_t sector, const unsigned char* bytes) {
     // A new start signature replaces the candidate, even one this very
     // sector would have completed.
     if (CJPGFile* fresh = CJPGFile::tryCreate(bytes, sector))

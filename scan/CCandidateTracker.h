@@ -16,7 +16,7 @@ public:
     // readable bytes: the following sector's when it belongs to the same
     // stretch. True when this sector completed a file, which is then the
     // last entry of foundFiles.
-    bool feedSector(uint32_t sector, const unsigned char* bytes);
+    bool feedSector(uint64_t sector, const unsigned char* bytes);
     // Forgets the candidate: the next sector does not continue it.
     void dropCandidate();
     const CBaseFile* currentCandidate() const { return candidate.get(); }

@@ -23,7 +23,7 @@ struct tagReportSource {
 // How the sweep went, as the report tells it.
 struct tagReportScan {
     uint32_t clusterSize = 0;
-    uint32_t clusterCount = 0;
+    uint64_t clusterCount = 0;
     // "completed", "stopped" or "source lost"
     std::string outcome;
 };

@@ -91,7 +91,7 @@ bool CDuplicateFilter::sameBytes(const std::vector<tagFilePiece>& a,
     }
 }
 
-bool CDuplicateFilter::isDuplicate(uint32_t startSector, uint64_t length) {
+bool CDuplicateFilter::isDuplicate(uint64_t startSector, uint64_t length) {
     return isDuplicate({{startSector, 0, length}}, length);
 }
 

@@ -19,7 +19,7 @@ public:
     CDuplicateFilter(Reader reader, uint32_t sectorSize);
     // True when the file of length bytes at startSector equals one kept
     // before; otherwise it is kept. A file that cannot be read is kept.
-    bool isDuplicate(uint32_t startSector, uint64_t length);
+    bool isDuplicate(uint64_t startSector, uint64_t length);
     // The same for the file made of the first length bytes of pieces.
     bool isDuplicate(const std::vector<tagFilePiece>& pieces, uint64_t length);
 

@@ -13,33 +13,32 @@ CFreeSpaceMap::CFreeSpaceMap(CVolumeAccess* access) : access(access) {
         return;
     }
     // Cluster 0 is never swept.
-    uint32_t c = 1;
+    uint64_t c = 1;
     while (c < clusterCount && access->isClusterUsed(c))
         ++c;
     baseCluster = c;
     baseSector = c < clusterCount ? access->clusterToSector(c) : 0;
 }
 
-bool CFreeSpaceMap::beginsCluster(uint32_t sector) const {
+bool CFreeSpaceMap::beginsCluster(uint64_t sector) const {
     return sectorsPerCluster && sector >= baseSector &&
            (sector - baseSector) % sectorsPerCluster == 0;
 }
 
-std::vector<tagFilePiece> CFreeSpaceMap::freeAfter(uint32_t sector, uint64_t bytes) const {
+std::vector<tagFilePiece> CFreeSpaceMap::freeAfter(uint64_t sector, uint64_t bytes) const {
     std::vector<tagFilePiece> pieces;
     if (baseCluster >= clusterCount || sector < baseSector)
         return pieces;
     const uint32_t sectorSize = clusterSize / sectorsPerCluster;
-    uint64_t c = uint64_t(baseCluster) + (sector - baseSector) / sectorsPerCluster + 1;
+    uint64_t c = baseCluster + (sector - baseSector) / sectorsPerCluster + 1;
     uint64_t taken = 0;
     uint32_t passed = 0;
     for (; c < clusterCount && taken < bytes && passed < kMaxClustersPassed; ++c) {
-        if (access->isClusterUsed(uint32_t(c))) {
+        if (access->isClusterUsed(c)) {
             ++passed;
             continue;
         }
-        CPieceReader::append(pieces, access->clusterToSector(uint32_t(c)), 0, clusterSize,
-                             sectorSize);
+        CPieceReader::append(pieces, access->clusterToSector(c), 0, clusterSize, sectorSize);
         taken += clusterSize;
     }
     return pieces;

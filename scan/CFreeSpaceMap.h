@@ -20,18 +20,18 @@ public:
 
     uint32_t clusterBytes() const { return clusterSize; }
     // True when the sector is the first of a free-able cluster.
-    bool beginsCluster(uint32_t sector) const;
+    bool beginsCluster(uint64_t sector) const;
     // The free clusters after the one that holds sector, in order, as
     // pieces of whole clusters, up to bytes in all.
-    std::vector<tagFilePiece> freeAfter(uint32_t sector, uint64_t bytes) const;
+    std::vector<tagFilePiece> freeAfter(uint64_t sector, uint64_t bytes) const;
 
 private:
     CVolumeAccess* access;
-    uint32_t clusterCount = 0;
+    uint64_t clusterCount = 0;
     uint32_t clusterSize = 0;
     uint32_t sectorsPerCluster = 0;
     // The first free cluster and its sector: every free cluster lies at or
     // after it, where clusters and sectors map linearly.
-    uint32_t baseCluster = 0;
-    uint32_t baseSector = 0;
+    uint64_t baseCluster = 0;
+    uint64_t baseSector = 0;
 };

@@ -15,7 +15,7 @@ bool CJPGFile::hasStartSignature(const unsigned char* b) {
     }
 }
 
-CJPGFile* CJPGFile::tryCreate(const unsigned char* bytes, uint32_t sector) {
+CJPGFile* CJPGFile::tryCreate(const unsigned char* bytes, uint64_t sector) {
     if (!hasStartSignature(bytes))
         return nullptr;
     auto* file = new CJPGFile;
@@ -23,8 +23,9 @@ CJPGFile* CJPGFile::tryCreate(const unsigned char* bytes, uint32_t sector) {
     return file;
 }
 
-int CJPGFile::testSector(uint32_t sector, const unsigned char* bytes, uint32_t size) {
-    const uint32_t c = (sector - startSector) * size; // this sector's first byte, from the start
+int CJPGFile::testSector(uint64_t sector, const unsigned char* bytes, uint32_t size) {
+    const uint32_t c =
+        uint32_t(sector - startSector) * size; // this sector's first byte, from the start
     const uint32_t e = c + size;
 
     // Header walk: follow the segment lengths up to the start of scan. A

@@ -9,11 +9,11 @@
 class CJPGFile : public CBaseFile {
 public:
     // A new candidate when the sector begins with a start signature, else null.
-    static CJPGFile* tryCreate(const unsigned char* bytes, uint32_t sector);
+    static CJPGFile* tryCreate(const unsigned char* bytes, uint64_t sector);
     // True when the sector begins with one of the three start signatures.
     static bool hasStartSignature(const unsigned char* bytes);
 
-    int testSector(uint32_t sector, const unsigned char* bytes, uint32_t sectorSize) override;
+    int testSector(uint64_t sector, const unsigned char* bytes, uint32_t sectorSize) override;
 
     // Offset of the next segment header from the first byte of the start sector.
     uint32_t nextSegment = 2;

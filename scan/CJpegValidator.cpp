@@ -75,7 +75,7 @@ CJpegValidator::Verdict CJpegValidator::verdictAfterError() {
     return Verdict::Corrupt;
 }
 
-CJpegValidator::Verdict CJpegValidator::check(uint32_t startSector, uint64_t length) {
+CJpegValidator::Verdict CJpegValidator::check(uint64_t startSector, uint64_t length) {
     return check({{startSector, 0, length}}, length);
 }
 

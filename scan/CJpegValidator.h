@@ -26,7 +26,7 @@ public:
         Cancelled,  // the scan was abandoned while decoding
     };
     // Reads sectors first..last inclusive into buffer.
-    using Reader = std::function<bool(uint32_t first, uint32_t last, void* buffer)>;
+    using Reader = std::function<bool(uint64_t first, uint64_t last, void* buffer)>;
 
     // What libjpeg may hold for one image (the coefficients of a
     // progressive image); larger images are judged TooLarge.
@@ -37,7 +37,7 @@ public:
     CJpegValidator(const CJpegValidator&) = delete;
     CJpegValidator& operator=(const CJpegValidator&) = delete;
     // Decodes the image of length bytes at the first byte of startSector.
-    Verdict check(uint32_t startSector, uint64_t length);
+    Verdict check(uint64_t startSector, uint64_t length);
     // Decodes the image made of the first length bytes of pieces.
     Verdict check(const std::vector<tagFilePiece>& pieces, uint64_t length);
     // After a Corrupt verdict: how far libjpeg had read into the image when

@@ -25,7 +25,7 @@ bool CPieceReader::next(const unsigned char*& data, size_t& count) {
         return true;
     const tagFilePiece& piece = (*list)[index];
     const uint64_t at = uint64_t(piece.skip) + within; // from the piece's first sector
-    const uint32_t sector = piece.sector + uint32_t(at / sectorSize);
+    const uint64_t sector = piece.sector + at / sectorSize;
     const uint32_t skip = uint32_t(at % sectorSize);
     const uint64_t n = std::min({piece.length - within, remaining, uint64_t(buffer.size() - skip)});
     const uint32_t sectors = uint32_t((skip + n + sectorSize - 1) / sectorSize);
@@ -52,15 +52,14 @@ std::vector<tagFilePiece> CPieceReader::slice(const std::vector<tagFilePiece>& p
         }
         const uint64_t at = piece.skip + from;
         const uint64_t n = std::min(piece.length - from, length);
-        append(out, piece.sector + uint32_t(at / sectorSize), uint32_t(at % sectorSize), n,
-               sectorSize);
+        append(out, piece.sector + at / sectorSize, uint32_t(at % sectorSize), n, sectorSize);
         from = 0;
         length -= n;
     }
     return out;
 }
 
-void CPieceReader::append(std::vector<tagFilePiece>& pieces, uint32_t sector, uint32_t skip,
+void CPieceReader::append(std::vector<tagFilePiece>& pieces, uint64_t sector, uint32_t skip,
                           uint64_t length, uint32_t sectorSize) {
     if (length == 0)
         return;

@@ -12,7 +12,7 @@
 class CPieceReader {
 public:
     // Reads sectors first..last inclusive into buffer.
-    using Reader = std::function<bool(uint32_t first, uint32_t last, void* buffer)>;
+    using Reader = std::function<bool(uint64_t first, uint64_t last, void* buffer)>;
     static constexpr size_t kChunkBytes = 256 * 1024;
 
     CPieceReader(Reader reader, uint32_t sectorSize, size_t chunkBytes = kChunkBytes);
@@ -25,7 +25,7 @@ public:
     bool next(const unsigned char*& data, size_t& count);
     // Where the bytes next returned last lie: their sector and the offset
     // of the first one in it.
-    uint32_t lastSector() const { return chunkSector; }
+    uint64_t lastSector() const { return chunkSector; }
     uint32_t lastSkip() const { return chunkSkip; }
     // Bytes not yet returned.
     uint64_t left() const { return remaining; }
@@ -35,7 +35,7 @@ public:
                                            uint64_t length, uint32_t sectorSize);
     // Appends a piece of length bytes from byte skip of sector, joined to
     // the last one when it continues it directly.
-    static void append(std::vector<tagFilePiece>& pieces, uint32_t sector, uint32_t skip,
+    static void append(std::vector<tagFilePiece>& pieces, uint64_t sector, uint32_t skip,
                        uint64_t length, uint32_t sectorSize);
 
 private:
@@ -46,6 +46,6 @@ private:
     size_t index = 0;
     uint64_t within = 0; // bytes of pieces[index] already returned
     uint64_t remaining = 0;
-    uint32_t chunkSector = 0;
+    uint64_t chunkSector = 0;
     uint32_t chunkSkip = 0;
 };

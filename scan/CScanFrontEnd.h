@@ -24,8 +24,8 @@ public:
 
     // Shows a UTF-8 text in the label with the given control id.
     virtual void showLabelText(int controlId, const std::string& text) = 0;
-    virtual void setProgressRange(uint32_t maximum) = 0;
-    virtual void setProgressPos(uint32_t position) = 0;
+    virtual void setProgressRange(uint64_t maximum) = 0;
+    virtual void setProgressPos(uint64_t position) = 0;
     // 0 running, 1 stop the sweep and write what was found, 2 abandon.
     virtual int stopRequest() = 0;
     virtual void publishFoundCount(uint32_t count) = 0;

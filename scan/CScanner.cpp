@@ -91,7 +91,8 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
 void CScanner::sweep(CScanFrontEnd* frontEnd) {
     scanDialog = frontEnd;
     log.noteStart(std::time(nullptr));
-    showText(CScanFrontEnd::kTotalLabel, format("总扇区:%u", sectorsPerCluster * clusterCount));
+    showText(CScanFrontEnd::kTotalLabel,
+             format("总扇区:%llu", (unsigned long long)(sectorsPerCluster * clusterCount)));
     scanDialog->setProgressRange(clusterCount);
     if (thoroughMode)
         carver = std::make_unique<CThoroughCarver>(
@@ -99,14 +100,14 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
             [this] { countFoundFile(); });
 
     // Cluster 0 is never swept.
-    uint32_t i = 1;
+    uint64_t i = 1;
     while (i < clusterCount && access->isClusterUsed(i))
         ++i;
-    const uint32_t firstSwept = i;
-    uint32_t lastSwept = 0;
+    const uint64_t firstSwept = i;
+    uint64_t lastSwept = 0;
     while (i < clusterCount && scanDialog->stopRequest() == CScanFrontEnd::kRunning &&
            !lostSource) {
-        const uint32_t last = findFreeRun(i);
+        const uint64_t last = findFreeRun(i);
         readAndTestRun(i, last);
         lastSwept = last;
         i = skipUsedClusters(last);
@@ -119,7 +120,7 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     if (lastSwept >= firstSwept) {
         const uint64_t from = access->sectorToByteOffset(access->clusterToSector(firstSwept));
         const uint64_t to =
-            access->sectorToByteOffset(access->clusterToSector(lastSwept)) + uint64_t(clusterSize);
+            access->sectorToByteOffset(access->clusterToSector(lastSwept)) + clusterSize;
         log.noteSwept(from, to - from);
     }
     sweptTo = i < clusterCount ? i : clusterCount;
@@ -133,11 +134,11 @@ bool CScanner::sweptWhole() const {
 }
 
 uint64_t CScanner::sweptSectors() const {
-    return uint64_t(sweptTo) * sectorsPerCluster;
+    return sweptTo * sectorsPerCluster;
 }
 
 uint64_t CScanner::totalSectors() const {
-    return uint64_t(clusterCount) * sectorsPerCluster;
+    return clusterCount * sectorsPerCluster;
 }
 
 std::string CScanner::partialSweepText() const {
@@ -146,9 +147,9 @@ std::string CScanner::partialSweepText() const {
                   (unsigned long long)sweptSectors(), (unsigned long long)totalSectors(), share);
 }
 
-uint32_t CScanner::findFreeRun(uint32_t first) {
+uint64_t CScanner::findFreeRun(uint64_t first) {
     uint32_t count = 0;
-    uint32_t u = first;
+    uint64_t u = first;
     for (;;) {
         if (u % kProgressEvery == 0)
             reportProgress(u);
@@ -162,8 +163,8 @@ uint32_t CScanner::findFreeRun(uint32_t first) {
     return u - 1;
 }
 
-uint32_t CScanner::skipUsedClusters(uint32_t last) {
-    uint32_t u = last + 1;
+uint64_t CScanner::skipUsedClusters(uint64_t last) {
+    uint64_t u = last + 1;
     if (u >= clusterCount || !access->isClusterUsed(u))
         return u;
     while (u < clusterCount) {
@@ -176,15 +177,16 @@ uint32_t CScanner::skipUsedClusters(uint32_t last) {
     return u;
 }
 
-void CScanner::reportProgress(uint32_t cluster) {
+void CScanner::reportProgress(uint64_t cluster) {
     scanDialog->setProgressPos(cluster);
-    showText(CScanFrontEnd::kSweptLabel, format("已扫描:%u个扇区", sectorsPerCluster * cluster));
+    showText(CScanFrontEnd::kSweptLabel,
+             format("已扫描:%llu个扇区", (unsigned long long)(sectorsPerCluster * cluster)));
     const float share = static_cast<float>(double(cluster) * 100 / double(clusterCount));
     showText(CScanFrontEnd::kPercentLabel, format("%.2f%%", double(share)));
 }
 
-void CScanner::readAndTestRun(uint32_t first, uint32_t last) {
-    const uint32_t sectors = (last - first + 1) * sectorsPerCluster;
+void CScanner::readAndTestRun(uint64_t first, uint64_t last) {
+    const uint32_t sectors = uint32_t(last - first + 1) * sectorsPerCluster;
     const bool ok = access->readClusters(first, last, buffer);
     noteRead(ok);
     const bool continues = first - previousRunLast == 1;
@@ -204,13 +206,13 @@ void CScanner::readAndTestRun(uint32_t first, uint32_t last) {
     salvage(first, first, last);
 }
 
-void CScanner::salvage(uint32_t runFirst, uint32_t a, uint32_t b) {
+void CScanner::salvage(uint64_t runFirst, uint64_t a, uint64_t b) {
     if (a == b || lostSource || failedReads >= kMaxFailedReadsPerRun) {
         markUnreadable(a, b);
         return;
     }
-    const uint32_t middle = a + (b - a) / 2;
-    const uint32_t halves[2][2] = {{a, middle}, {middle + 1, b}};
+    const uint64_t middle = a + (b - a) / 2;
+    const uint64_t halves[2][2] = {{a, middle}, {middle + 1, b}};
     for (const auto& half : halves) {
         if (lostSource || failedReads >= kMaxFailedReadsPerRun) {
             markUnreadable(half[0], half[1]);
@@ -221,7 +223,7 @@ void CScanner::salvage(uint32_t runFirst, uint32_t a, uint32_t b) {
         noteRead(ok);
         if (ok) {
             feedSectors(access->clusterToSector(half[0]),
-                        (half[1] - half[0] + 1) * sectorsPerCluster, at);
+                        uint32_t(half[1] - half[0] + 1) * sectorsPerCluster, at);
         } else {
             ++failedReads;
             lostSource = lostSource || access->isSourceLost();
@@ -230,14 +232,14 @@ void CScanner::salvage(uint32_t runFirst, uint32_t a, uint32_t b) {
     }
 }
 
-void CScanner::markUnreadable(uint32_t a, uint32_t b) {
-    const uint64_t sectors = uint64_t(b - a + 1) * sectorsPerCluster;
+void CScanner::markUnreadable(uint64_t a, uint64_t b) {
+    const uint64_t sectors = (b - a + 1) * sectorsPerCluster;
     unreadable += sectors;
     log.noteUnreadable(access->sectorToByteOffset(access->clusterToSector(a)),
-                       uint64_t(b - a + 1) * clusterSize);
-    const uint32_t first = access->clusterToSector(a);
-    const uint32_t last = uint32_t(access->clusterToSector(b) + uint64_t(sectorsPerCluster) - 1);
-    if (!unreadableSpans.empty() && uint64_t(unreadableSpans.back().second) + 1 == first)
+                       (b - a + 1) * clusterSize);
+    const uint64_t first = access->clusterToSector(a);
+    const uint64_t last = access->clusterToSector(b) + sectorsPerCluster - 1;
+    if (!unreadableSpans.empty() && unreadableSpans.back().second + 1 == first)
         unreadableSpans.back().second = last;
     else
         unreadableSpans.push_back({first, last});
@@ -261,7 +263,7 @@ void CScanner::noteRead(bool ok) {
     }
 }
 
-void CScanner::feedSectors(uint32_t firstSector, uint32_t count, unsigned char* data) {
+void CScanner::feedSectors(uint64_t firstSector, uint32_t count, unsigned char* data) {
     if (count == 0)
         return;
     unsigned char* bytes = data;
@@ -310,7 +312,7 @@ void CScanner::breakStream() {
         tracker->dropCandidate();
 }
 
-void CScanner::testSector(uint32_t sector, const unsigned char* bytes) {
+void CScanner::testSector(uint64_t sector, const unsigned char* bytes) {
     if (carver) {
         carver->feedSector(sector, bytes); // counts its photos as they are proven
         return;

@@ -80,7 +80,7 @@ public:
     bool sourceLost() const { return lostSource; }
     bool sourceDead() const { return deadSource; }
     // The unreadable sector ranges, first and last inclusive, in order.
-    const std::vector<std::pair<uint32_t, uint32_t>>& unreadableRanges() const {
+    const std::vector<std::pair<uint64_t, uint64_t>>& unreadableRanges() const {
         return unreadableSpans;
     }
     // After the sweep: true when it reached the end of the volume; how many
@@ -152,14 +152,14 @@ public:
 private:
     // Writes a file kept as pieces; false with the reason when it fails.
     bool writePieces(CBaseFile* file, CRecoveredFile& out, std::string& error);
-    uint32_t findFreeRun(uint32_t first);
-    void readAndTestRun(uint32_t first, uint32_t last);
-    uint32_t skipUsedClusters(uint32_t last);
-    void reportProgress(uint32_t cluster);
+    uint64_t findFreeRun(uint64_t first);
+    void readAndTestRun(uint64_t first, uint64_t last);
+    uint64_t skipUsedClusters(uint64_t last);
+    void reportProgress(uint64_t cluster);
     // Re-reads the clusters a..b of the run that starts at runFirst, which
     // failed as a whole, in halves, so the readable ones are still swept.
-    void salvage(uint32_t runFirst, uint32_t a, uint32_t b);
-    void markUnreadable(uint32_t a, uint32_t b);
+    void salvage(uint64_t runFirst, uint64_t a, uint64_t b);
+    void markUnreadable(uint64_t a, uint64_t b);
     // Counts one read of the sweep; a long enough stretch of failures ends
     // the sweep as a lost source.
     void noteRead(bool ok);
@@ -168,10 +168,10 @@ private:
     // held back until the next run shows whether it continues directly, so
     // that a header crossing the cut is read with the following sector's
     // bytes behind it.
-    void feedSectors(uint32_t firstSector, uint32_t count, unsigned char* data);
+    void feedSectors(uint64_t firstSector, uint32_t count, unsigned char* data);
     void flushHeldSector();
     void breakStream();
-    void testSector(uint32_t sector, const unsigned char* bytes);
+    void testSector(uint64_t sector, const unsigned char* bytes);
     void countFoundFile();
     // Thorough mode: waits for the decoding and takes over its photos.
     void finishThoroughSweep();
@@ -184,7 +184,7 @@ private:
 
     CVolumeAccess* access;
     CScanFrontEnd* scanDialog = nullptr;
-    uint32_t clusterCount;
+    uint64_t clusterCount;
     uint32_t clusterSize;
     uint32_t sectorSize;
     uint32_t fileCount = 0;
@@ -193,18 +193,18 @@ private:
     CHugePageBuffer storage;
     unsigned char* buffer;
     uint32_t clustersPerRun;
-    uint32_t previousRunLast = 1;
+    uint64_t previousRunLast = 1;
     std::unique_ptr<CCandidateTracker> tracker;
 
     // The held-back sector, followed by a zeroed sector for the walk to
     // read when nothing continues it.
     std::vector<unsigned char> held;
     bool holding = false;
-    uint32_t heldSector = 0;
+    uint64_t heldSector = 0;
 
     uint32_t writtenCount = 0;
     uint32_t foundTotal = 0;
-    uint32_t sweptTo = 0; // the first cluster the sweep did not pass
+    uint64_t sweptTo = 0; // the first cluster the sweep did not pass
     uint32_t seconds = 0;
     uint64_t unreadable = 0;
     uint32_t failedReads = 0; // in the current run
@@ -212,7 +212,7 @@ private:
     bool deadSource = false;
     uint64_t failedStretchBytes = 0;
     uint32_t failedStretchReads = 0;
-    std::vector<std::pair<uint32_t, uint32_t>> unreadableSpans;
+    std::vector<std::pair<uint64_t, uint64_t>> unreadableSpans;
     bool handOver = false;
     int outputFd = -1;
     uid_t ownerUser = 0;

@@ -110,10 +110,10 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
             writingAbandoned = true;
             return false;
         }
-        const uint32_t first = file->startSector;
-        uint32_t last = first + (kBufferSectors - 1);
+        const uint64_t first = file->startSector;
+        uint64_t last = first + (kBufferSectors - 1);
         size_t length = size_t(sectorSize) * kBufferSectors;
-        const bool final = uint64_t(first) + (kBufferSectors - 1) >= file->lastSector;
+        const bool final = first + (kBufferSectors - 1) >= file->lastSector;
         if (final) {
             last = file->lastSector;
             length = size_t(file->lastSector - first) * sectorSize + file->endOffset + 1;
@@ -147,7 +147,7 @@ bool CScanner::writePieces(CBaseFile* file, CRecoveredFile& out, std::string& er
     uint64_t length = 0;
     for (const tagFilePiece& piece : file->pieces)
         length += piece.length;
-    CPieceReader input([this](uint32_t first, uint32_t last,
+    CPieceReader input([this](uint64_t first, uint64_t last,
                               void* into) { return access->readSectors(first, last, into); },
                        sectorSize, size_t(sectorSize) * kBufferSectors);
     input.start(file->pieces, length);

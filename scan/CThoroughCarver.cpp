@@ -14,7 +14,7 @@ CThoroughCarver::CThoroughCarver(CVolumeAccess* access, uint32_t sectorSize, boo
     : sectorSize(sectorSize), keepPartials(keepPartial), stopRequest(std::move(stopRequest)),
       onPhoto(std::move(onPhoto)), tracker(sectorSize), freeSpace(access) {
     // Positioned reads: the worker may read while the sweep reads.
-    auto reader = [access](uint32_t first, uint32_t last, void* buffer) {
+    auto reader = [access](uint64_t first, uint64_t last, void* buffer) {
         return access->readSectors(first, last, buffer);
     };
     worker = std::make_unique<CDecodeWorker>(reader, sectorSize, &freeSpace);
@@ -29,7 +29,7 @@ bool CThoroughCarver::abandoned() {
     return true;
 }
 
-void CThoroughCarver::feedSector(uint32_t sector, const unsigned char* bytes) {
+void CThoroughCarver::feedSector(uint64_t sector, const unsigned char* bytes) {
     tracker.feedSector(sector, bytes);
     if (!tracker.finished.empty())
         handOn();
@@ -107,7 +107,7 @@ std::unique_ptr<CBaseFile> CThoroughCarver::placeOf(const tagCarvedFile& file) c
     if (!file.pieces.empty()) {
         const tagFilePiece& last = file.pieces.back();
         const uint64_t end = last.skip + last.length - 1;
-        place->lastSector = last.sector + uint32_t(end / sectorSize);
+        place->lastSector = last.sector + end / sectorSize;
         place->endOffset = uint32_t(end % sectorSize);
     }
     return place;

@@ -27,7 +27,7 @@ public:
                     std::function<int()> stopRequest, std::function<void()> onPhoto);
     ~CThoroughCarver();
 
-    void feedSector(uint32_t sector, const unsigned char* bytes);
+    void feedSector(uint64_t sector, const unsigned char* bytes);
     void breakStream();
     // The sweep is over: waits until the queued files are decoded. An
     // abandon request cancels the decoding instead.

@@ -33,7 +33,7 @@ void CThoroughTracker::feed(tagFollowed& f, const unsigned char* bytes, size_t c
         f.walker.walk(bytes, count);
 }
 
-void CThoroughTracker::feedSector(uint32_t sector, const unsigned char* bytes) {
+void CThoroughTracker::feedSector(uint64_t sector, const unsigned char* bytes) {
     if (!segments.empty() && segments.back().sector + segments.back().count == sector &&
         segments.back().at + uint64_t(segments.back().count) * sectorSize == streamAt)
         ++segments.back().count;
@@ -129,7 +129,7 @@ std::vector<tagFilePiece> CThoroughTracker::piecesOf(uint64_t from, uint64_t len
         if (first >= last)
             continue;
         const uint64_t inSegment = first - s.at;
-        CPieceReader::append(pieces, s.sector + uint32_t(inSegment / sectorSize),
+        CPieceReader::append(pieces, s.sector + inSegment / sectorSize,
                              uint32_t(inSegment % sectorSize), last - first, sectorSize);
     }
     return pieces;

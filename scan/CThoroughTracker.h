@@ -10,7 +10,7 @@
 
 // A file whose walk has ended, by its place on the volume.
 struct tagCarvedFile {
-    uint32_t startSector = 0;         // the sector of the file's first byte
+    uint64_t startSector = 0;         // the sector of the file's first byte
     uint32_t startByte = 0;           // the offset of the first byte in that sector
     uint64_t length = 0;              // bytes of the file
     uint64_t primaryLength = 0;       // bytes of the primary image (complete files)
@@ -38,7 +38,7 @@ public:
     // Offers the next sector of the stream. bytes holds the sector and,
     // behind it, the next sector of the stream (zeros where none follows):
     // 2 * sectorSize readable bytes.
-    void feedSector(uint32_t sector, const unsigned char* bytes);
+    void feedSector(uint64_t sector, const unsigned char* bytes);
     // The stream breaks (an unreadable run, the end of the sweep): the file
     // being followed is cut off there.
     void dropCandidate();
@@ -60,7 +60,7 @@ private:
     // Consecutive sectors of the stream from stream offset at on.
     struct tagSegment {
         uint64_t at;
-        uint32_t sector;
+        uint64_t sector;
         uint32_t count;
     };
 

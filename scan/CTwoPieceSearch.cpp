@@ -41,7 +41,7 @@ std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile
             const uint64_t at = offset + s * sectorSize - piece.skip;
             if (at >= stop)
                 break;
-            if (at > 0 && map.beginsCluster(piece.sector + uint32_t(s)))
+            if (at > 0 && map.beginsCluster(piece.sector + s))
                 boundaries.push_back(at);
         }
         offset += piece.length;
@@ -65,13 +65,13 @@ std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile
     input.start(prefix, ascending.back());
     CJpegWalker walker;
     size_t next = 0;
-    uint32_t lastSector = 0;
+    uint64_t lastSector = 0;
     while (next < ascending.size() && walker.state() == CJpegWalker::State::Walking) {
         const unsigned char* data = nullptr;
         size_t count = 0;
         if (!input.next(data, count) || count == 0)
             break;
-        const uint32_t chunkSector = input.lastSector();
+        const uint64_t chunkSector = input.lastSector();
         const uint32_t chunkSkip = input.lastSkip();
         size_t used = 0;
         while (used < count && next < ascending.size()) {

@@ -45,7 +45,7 @@ public:
 private:
     struct tagCut {
         uint64_t at;        // file offset of the boundary
-        uint32_t sector;    // the sector of the byte before it
+        uint64_t sector;    // the sector of the byte before it
         CJpegWalker walker; // the walk up to it
     };
     std::vector<tagCut> cutsOf(const tagCarvedFile& file, uint64_t stop);

@@ -196,18 +196,14 @@ void CExFATVolumeAccess::checkGeometry(const std::vector<unsigned char>& boot) {
     if (uint64_t(heapOffset) + clusterSectors > deviceSectors)
         fail("the first cluster ends at sector " + number(uint64_t(heapOffset) + clusterSectors) +
              ", past the end of the device (" + number(deviceSectors) + " sectors)");
-    // Clusters lying wholly on the device, and whose sectors have 32-bit
-    // numbers.
+    // Clusters lying wholly on the device.
     const uint64_t onDevice = (deviceSectors - heapOffset) >> clusterShift;
-    const uint64_t numbered = ((uint64_t(1) << 32) - heapOffset) >> clusterShift;
-    clusterLimit = static_cast<uint32_t>(kFirstDataCluster +
-                                         std::min({onDevice, numbered, uint64_t(heapClusters)}));
+    clusterLimit =
+        static_cast<uint32_t>(kFirstDataCluster + std::min(onDevice, uint64_t(heapClusters)));
     if (rootCluster >= clusterLimit)
         fail("the root directory lies past the end of the device");
-    pieceCount = static_cast<uint32_t>(
-        std::min<uint64_t>((uint64_t(heapClusters) + kFirstDataCluster) << pieceShift, UINT32_MAX));
-    pieceLimit =
-        static_cast<uint32_t>(std::min<uint64_t>(uint64_t(clusterLimit) << pieceShift, pieceCount));
+    pieceCount = (uint64_t(heapClusters) + kFirstDataCluster) << pieceShift;
+    pieceLimit = std::min(uint64_t(clusterLimit) << pieceShift, pieceCount);
 }
 
 bool CExFATVolumeAccess::fatEntry(uint32_t cluster, uint32_t& next) {
@@ -315,31 +311,31 @@ void CExFATVolumeAccess::loadBitmap(uint32_t firstCluster, uint64_t length) {
     }
 }
 
-bool CExFATVolumeAccess::isClusterUsed(uint32_t piece) {
+bool CExFATVolumeAccess::isClusterUsed(uint64_t piece) {
     if (piece >= pieceLimit)
         return true;
-    const uint32_t cluster = piece >> pieceShift;
+    const uint64_t cluster = piece >> pieceShift;
     if (cluster < kFirstDataCluster)
         return true;
-    const uint32_t bit = cluster - kFirstDataCluster;
+    const uint64_t bit = cluster - kFirstDataCluster;
     if (bit / 8 >= bitmap.size())
         return true;
     return (bitmap[bit / 8] >> (bit % 8)) & 1;
 }
 
-uint32_t CExFATVolumeAccess::clusterToSector(uint32_t piece) {
-    return heapOffset + pieceSectors * (piece - (kFirstDataCluster << pieceShift));
+uint64_t CExFATVolumeAccess::clusterToSector(uint64_t piece) {
+    return heapOffset + pieceSectors * (piece - (uint64_t(kFirstDataCluster) << pieceShift));
 }
 
-bool CExFATVolumeAccess::readSectors(uint32_t first, uint32_t last, void* buffer) {
-    const uint32_t length = (last - first + 1) * sectorSize;
-    return readFromDevice(*volumeHandle, uint64_t(first) * sectorSize, length, buffer, first);
+bool CExFATVolumeAccess::readSectors(uint64_t first, uint64_t last, void* buffer) {
+    const uint32_t length = uint32_t((last - first + 1) * sectorSize);
+    return readFromDevice(*volumeHandle, first * sectorSize, length, buffer, first);
 }
 
-bool CExFATVolumeAccess::readClusters(uint32_t first, uint32_t last, void* buffer) {
-    const uint32_t sector = clusterToSector(first);
-    const uint32_t length = (last - first + 1) * clusterSize;
-    return readFromDevice(*volumeHandle, uint64_t(sector) * sectorSize, length, buffer, sector);
+bool CExFATVolumeAccess::readClusters(uint64_t first, uint64_t last, void* buffer) {
+    const uint64_t sector = clusterToSector(first);
+    const uint32_t length = uint32_t((last - first + 1) * clusterSize);
+    return readFromDevice(*volumeHandle, sector * sectorSize, length, buffer, sector);
 }
 
 bool CExFATVolumeAccess::isSourceLost() {

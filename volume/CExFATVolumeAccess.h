@@ -28,15 +28,15 @@ public:
     // data clusters. Clusters of more than 2^14 sectors are seen as 2^n
     // pieces each, numbered on from cluster 0's first piece: the sweep reads
     // whole clusters into a buffer of 40000 sectors.
-    uint32_t getClusterCount() override { return pieceCount; }
+    uint64_t getClusterCount() override { return pieceCount; }
     uint32_t getClusterSize() override { return clusterSize; }
     uint32_t getSectorSize() override { return sectorSize; }
     // Clusters 0 and 1, clusters past the end of the device or of the
     // bitmap, and clusters whose sectors have no 32-bit number count as used.
-    bool isClusterUsed(uint32_t cluster) override;
-    uint32_t clusterToSector(uint32_t cluster) override;
-    bool readSectors(uint32_t first, uint32_t last, void* buffer) override;
-    bool readClusters(uint32_t first, uint32_t last, void* buffer) override;
+    bool isClusterUsed(uint64_t cluster) override;
+    uint64_t clusterToSector(uint64_t cluster) override;
+    bool readSectors(uint64_t first, uint64_t last, void* buffer) override;
+    bool readClusters(uint64_t first, uint64_t last, void* buffer) override;
     bool isSourceLost() override;
     std::string volumeDetail() override;
 
@@ -77,8 +77,8 @@ private:
     uint32_t clusterLimit = 0;
     uint32_t pieceShift = 0;
     uint32_t pieceSectors = 0;
-    uint32_t pieceCount = 0;
-    uint32_t pieceLimit = 0;
+    uint64_t pieceCount = 0;
+    uint64_t pieceLimit = 0;
     uint32_t bitmapCluster = 0;
     bool bitmapContiguous = false;
     // One bit per heap cluster, bit 0 for cluster 2; clusters past its end

@@ -134,17 +134,14 @@ void CExtVolumeAccess::loadBitmaps() {
     const uint32_t clusterShift = std::countr_zero(clusterSectors);
     pieceShift = clusterShift > kMaxPieceShift ? clusterShift - kMaxPieceShift : 0;
     pieceSectors = clusterSectors >> pieceShift;
-    // Pieces whose sectors all have 32-bit numbers.
-    const uint64_t numbered = (uint64_t(1) << 32) / pieceSectors;
-    pieceCount =
-        static_cast<uint32_t>(std::min({clusters << pieceShift, numbered, uint64_t(UINT32_MAX)}));
-    clusterLimit = pieceCount >> pieceShift;
+    pieceCount = clusters << pieceShift;
+    clusterLimit = clusters;
 
     error = ext2fs_read_block_bitmap(fs);
     if (error)
         fail("libext2fs cannot read the block bitmaps: " + errorText(error));
     try {
-        used.assign((size_t(clusterLimit) + 7) / 8, 0);
+        used.assign(size_t((clusterLimit + 7) / 8), 0);
     } catch (const std::bad_alloc&) {
         fail("not enough memory for the block bitmap (" + number(clusterLimit / 8) + " bytes)");
     }
@@ -224,22 +221,22 @@ void CExtVolumeAccess::markUsed(uint64_t firstCluster, uint64_t endCluster) {
         used[n / 8] |= uint8_t(1u << (n % 8));
 }
 
-bool CExtVolumeAccess::isClusterUsed(uint32_t piece) {
-    const uint32_t cluster = piece >> pieceShift;
+bool CExtVolumeAccess::isClusterUsed(uint64_t piece) {
+    const uint64_t cluster = piece >> pieceShift;
     if (piece >= pieceCount || cluster >= clusterLimit)
         return true;
     return (used[cluster / 8] >> (cluster % 8)) & 1;
 }
 
-bool CExtVolumeAccess::readSectors(uint32_t first, uint32_t last, void* buffer) {
-    const uint32_t length = (last - first + 1) * sectorSize;
-    return readFromDevice(*volumeHandle, uint64_t(first) * sectorSize, length, buffer, first);
+bool CExtVolumeAccess::readSectors(uint64_t first, uint64_t last, void* buffer) {
+    const uint32_t length = uint32_t((last - first + 1) * sectorSize);
+    return readFromDevice(*volumeHandle, first * sectorSize, length, buffer, first);
 }
 
-bool CExtVolumeAccess::readClusters(uint32_t first, uint32_t last, void* buffer) {
-    const uint32_t sector = clusterToSector(first);
-    const uint32_t length = (last - first + 1) * getClusterSize();
-    return readFromDevice(*volumeHandle, uint64_t(sector) * sectorSize, length, buffer, sector);
+bool CExtVolumeAccess::readClusters(uint64_t first, uint64_t last, void* buffer) {
+    const uint64_t sector = clusterToSector(first);
+    const uint32_t length = uint32_t((last - first + 1) * getClusterSize());
+    return readFromDevice(*volumeHandle, sector * sectorSize, length, buffer, sector);
 }
 
 bool CExtVolumeAccess::isSourceLost() {

@@ -26,16 +26,16 @@ public:
 
     // Clusters of more than 2^14 sectors are seen as 2^n pieces each: the
     // sweep reads whole clusters into a buffer of 40000 sectors.
-    uint32_t getClusterCount() override { return pieceCount; }
+    uint64_t getClusterCount() override { return pieceCount; }
     uint32_t getClusterSize() override { return pieceSectors * sectorSize; }
     uint32_t getSectorSize() override { return sectorSize; }
     // Clusters the bitmaps do not cover (before the first data block, past
     // the last block) and clusters whose sectors have no 32-bit number count
     // as used.
-    bool isClusterUsed(uint32_t piece) override;
-    uint32_t clusterToSector(uint32_t piece) override { return piece * pieceSectors; }
-    bool readSectors(uint32_t first, uint32_t last, void* buffer) override;
-    bool readClusters(uint32_t first, uint32_t last, void* buffer) override;
+    bool isClusterUsed(uint64_t piece) override;
+    uint64_t clusterToSector(uint64_t piece) override { return piece * pieceSectors; }
+    bool readSectors(uint64_t first, uint64_t last, void* buffer) override;
+    bool readClusters(uint64_t first, uint64_t last, void* buffer) override;
     bool isSourceLost() override;
     std::string volumeDetail() override { return detail; }
     std::string volumeWarning() override { return warning; }
@@ -60,9 +60,9 @@ private:
     uint64_t clusters = 0;
     uint32_t pieceShift = 0;
     uint32_t pieceSectors = 0;
-    uint32_t pieceCount = 0;
+    uint64_t pieceCount = 0;
     // Clusters below this one are held in used (the rest count as used).
-    uint32_t clusterLimit = 0;
+    uint64_t clusterLimit = 0;
     // One bit per cluster below clusterLimit, set when it is in use.
     std::vector<unsigned char> used;
     std::string detail;

@@ -152,11 +152,9 @@ void CFAT32VolumeAccess::checkGeometry() {
              " entries) is too small for the " + number(dataClusters) +
              " clusters of the data area");
 
-    // Clusters lying wholly on the device, and whose sectors have 32-bit
-    // numbers in this access's numbering.
+    // Clusters lying wholly on the device.
     uint64_t onDevice = (deviceSectors - dataStart) / clusterSectors;
-    uint64_t numbered = ((uint64_t(1) << 32) - fatArea) / clusterSectors;
-    uint64_t limit = 2 + std::min(onDevice, numbered);
+    uint64_t limit = 2 + onDevice;
     uint64_t entries = fatBytes / 4;
     if (fatBytes > kWholeFatRead) {
         // Only the entries of clusters the data area can hold, in whole sectors.
@@ -188,31 +186,39 @@ void CFAT32VolumeAccess::loadFat() {
     std::fflush(stdout);
 }
 
-bool CFAT32VolumeAccess::isClusterUsed(uint32_t cluster) {
+bool CFAT32VolumeAccess::isClusterUsed(uint64_t cluster) {
     if (cluster < 2 || cluster >= clusterLimit)
         return true;
     return fat[cluster] != 0;
 }
 
-uint32_t CFAT32VolumeAccess::clusterToSector(uint32_t cluster) {
-    return fatCount * fatSectors + clusterSectors * (cluster - 2);
+uint64_t CFAT32VolumeAccess::countFreeClusters() {
+    // Clusters 2 up to the limit; the entries are compared whole, as
+    // isClusterUsed does.
+    const uint32_t* entries = fat;
+    uint64_t free = 0;
+    for (uint32_t n = 2; n < clusterLimit; ++n)
+        free += entries[n] == 0;
+    return free;
 }
 
-uint64_t CFAT32VolumeAccess::sectorToByteOffset(uint32_t sector) {
-    return (uint64_t(reservedSectorCount) + sector) * sectorSize;
+uint64_t CFAT32VolumeAccess::clusterToSector(uint64_t cluster) {
+    return uint64_t(fatCount) * fatSectors + clusterSectors * (cluster - 2);
 }
 
-bool CFAT32VolumeAccess::readSectors(uint32_t first, uint32_t last, void* buffer) {
-    uint32_t length = (last - first + 1) * sectorSize;
-    uint64_t offset = sectorToByteOffset(first);
-    return readFromDevice(*volumeHandle, offset, length, buffer, first);
+uint64_t CFAT32VolumeAccess::sectorToByteOffset(uint64_t sector) {
+    return (reservedSectorCount + sector) * sectorSize;
 }
 
-bool CFAT32VolumeAccess::readClusters(uint32_t first, uint32_t last, void* buffer) {
-    uint32_t sector = clusterToSector(first);
-    uint32_t length = (last - first + 1) * clusterSize;
-    uint64_t offset = (uint64_t(reservedSectorCount) + sector) * sectorSize;
-    return readFromDevice(*volumeHandle, offset, length, buffer, sector);
+bool CFAT32VolumeAccess::readSectors(uint64_t first, uint64_t last, void* buffer) {
+    const uint32_t length = uint32_t((last - first + 1) * sectorSize);
+    return readFromDevice(*volumeHandle, sectorToByteOffset(first), length, buffer, first);
+}
+
+bool CFAT32VolumeAccess::readClusters(uint64_t first, uint64_t last, void* buffer) {
+    const uint64_t sector = clusterToSector(first);
+    const uint32_t length = uint32_t((last - first + 1) * clusterSize);
+    return readFromDevice(*volumeHandle, sectorToByteOffset(sector), length, buffer, sector);
 }
 
 uint32_t CFAT32VolumeAccess::rootCluster() const {
@@ -280,7 +286,7 @@ std::string CFAT32VolumeAccess::rootDirectoryWarning() {
         return "the root directory's first cluster (" + number(root) + ") lies outside the volume" +
                consequence;
     std::vector<unsigned char> sector(sectorSize);
-    const uint32_t rootSector = clusterToSector(root);
+    const uint64_t rootSector = clusterToSector(root);
     if (!readSectors(rootSector, rootSector, sector.data()))
         return "the root directory's first cluster (" + number(root) + ") cannot be read";
     const tagDirectorySector dir = readDirectorySector(sector.data(), sectorSize);
@@ -294,7 +300,7 @@ std::string CFAT32VolumeAccess::rootDirectoryWarning() {
     // A folder's first cluster begins with its "." entry: where the clusters
     // are placed wrong, it does not.
     if (!dir.subfolders.empty()) {
-        const uint32_t folderSector = clusterToSector(dir.subfolders.front());
+        const uint64_t folderSector = clusterToSector(dir.subfolders.front());
         if (readSectors(folderSector, folderSector, sector.data()) &&
             !readDirectorySector(sector.data(), sectorSize).startsWithDot)
             return "the first cluster of a folder in the root directory (cluster " +

@@ -31,18 +31,20 @@ public:
 
     // The number of entries in one FAT, the two reserved entries and those
     // past the volume's last cluster included.
-    uint32_t getClusterCount() override { return clusterCount; }
+    uint64_t getClusterCount() override { return clusterCount; }
     uint32_t getClusterSize() override { return clusterSize; }
     uint32_t getSectorSize() override { return sectorSize; }
     // The whole 32-bit entry is compared with zero (the upper four bits are
     // not masked off). Clusters 0 and 1 are not data clusters, and clusters
     // that do not lie wholly on the device cannot hold anything: all of
     // these count as in use whatever their entry says.
-    bool isClusterUsed(uint32_t cluster) override;
-    uint32_t clusterToSector(uint32_t cluster) override;
-    bool readSectors(uint32_t first, uint32_t last, void* buffer) override;
-    bool readClusters(uint32_t first, uint32_t last, void* buffer) override;
-    uint64_t sectorToByteOffset(uint32_t sector) override;
+    bool isClusterUsed(uint64_t cluster) override;
+    // One pass over the FAT held in memory.
+    uint64_t countFreeClusters() override;
+    uint64_t clusterToSector(uint64_t cluster) override;
+    bool readSectors(uint64_t first, uint64_t last, void* buffer) override;
+    bool readClusters(uint64_t first, uint64_t last, void* buffer) override;
+    uint64_t sectorToByteOffset(uint64_t sector) override;
 
     uint32_t sectorsPerCluster() const { return clusterSectors; }
     uint32_t reservedSectors() const { return reservedSectorCount; }

@@ -142,25 +142,25 @@ uint32_t CFATVolumeAccess::entry(uint32_t cluster) const {
     return (cluster & 1) ? pair >> 4 : pair & 0xFFF;
 }
 
-bool CFATVolumeAccess::isClusterUsed(uint32_t cluster) {
+bool CFATVolumeAccess::isClusterUsed(uint64_t cluster) {
     if (cluster < kFirstDataCluster || cluster >= clusterLimit)
         return true;
     return entry(cluster) != 0;
 }
 
-uint32_t CFATVolumeAccess::clusterToSector(uint32_t cluster) {
+uint64_t CFATVolumeAccess::clusterToSector(uint64_t cluster) {
     return dataStart + clusterSectors * (cluster - kFirstDataCluster);
 }
 
-bool CFATVolumeAccess::readSectors(uint32_t first, uint32_t last, void* buffer) {
-    const uint32_t length = (last - first + 1) * sectorSize;
-    return readFromDevice(*volumeHandle, uint64_t(first) * sectorSize, length, buffer, first);
+bool CFATVolumeAccess::readSectors(uint64_t first, uint64_t last, void* buffer) {
+    const uint32_t length = uint32_t((last - first + 1) * sectorSize);
+    return readFromDevice(*volumeHandle, first * sectorSize, length, buffer, first);
 }
 
-bool CFATVolumeAccess::readClusters(uint32_t first, uint32_t last, void* buffer) {
-    const uint32_t sector = clusterToSector(first);
-    const uint32_t length = (last - first + 1) * clusterSize;
-    return readFromDevice(*volumeHandle, uint64_t(sector) * sectorSize, length, buffer, sector);
+bool CFATVolumeAccess::readClusters(uint64_t first, uint64_t last, void* buffer) {
+    const uint64_t sector = clusterToSector(first);
+    const uint32_t length = uint32_t((last - first + 1) * clusterSize);
+    return readFromDevice(*volumeHandle, sector * sectorSize, length, buffer, sector);
 }
 
 bool CFATVolumeAccess::isSourceLost() {

@@ -25,15 +25,15 @@ public:
     ~CFATVolumeAccess() override;
 
     // The data clusters and the two numbers before them.
-    uint32_t getClusterCount() override { return dataClusters + 2; }
+    uint64_t getClusterCount() override { return dataClusters + 2; }
     uint32_t getClusterSize() override { return clusterSize; }
     uint32_t getSectorSize() override { return sectorSize; }
     // Clusters 0 and 1, clusters past the end of the device and clusters the
     // FAT has no entry for count as used.
-    bool isClusterUsed(uint32_t cluster) override;
-    uint32_t clusterToSector(uint32_t cluster) override;
-    bool readSectors(uint32_t first, uint32_t last, void* buffer) override;
-    bool readClusters(uint32_t first, uint32_t last, void* buffer) override;
+    bool isClusterUsed(uint64_t cluster) override;
+    uint64_t clusterToSector(uint64_t cluster) override;
+    bool readSectors(uint64_t first, uint64_t last, void* buffer) override;
+    bool readClusters(uint64_t first, uint64_t last, void* buffer) override;
     bool isSourceLost() override;
     std::string volumeDetail() override;
 

@@ -57,14 +57,11 @@ std::unique_ptr<CNTFSVolumeAccess> CNTFSAccessBuilder::build() {
         throw CVolumeOpenError("the $Bitmap record has no unnamed data attribute");
     const uint64_t size = data->DataSize();
 
-    // Sector numbers are 32-bit, and clusters past the end of the device
-    // hold nothing to recover: the sweep stops at whichever comes first.
+    // Clusters past the end of the device hold nothing to recover.
     const uint32_t sectorsPerCluster = volume.SectorsPerCluster();
     claimedClusters = volume.TotalSectors() / sectorsPerCluster;
     const uint64_t deviceClusters = (device->byteSize() + clusterBytes - 1) / clusterBytes;
-    const uint64_t addressable = (uint64_t(1) << 32) / sectorsPerCluster;
-    sweptClusters = static_cast<uint32_t>(
-        std::min<uint64_t>({claimedClusters, deviceClusters, addressable, uint64_t(UINT32_MAX)}));
+    sweptClusters = std::min(claimedClusters, deviceClusters);
     if (sweptClusters == 0)
         throw CVolumeOpenError("the NTFS volume has no clusters on this device");
     if (size < claimedClusters / 8 + (claimedClusters % 8 ? 1 : 0))
@@ -73,7 +70,7 @@ std::unique_ptr<CNTFSVolumeAccess> CNTFSAccessBuilder::build() {
                                       size * 8, claimedClusters));
 
     // Only the bits of the swept clusters are kept.
-    const uint64_t needed = (uint64_t(sweptClusters) + 7) / 8;
+    const uint64_t needed = (sweptClusters + 7) / 8;
     try {
         holder->bitmap.resize(needed);
     } catch (const std::bad_alloc&) {
@@ -101,7 +98,8 @@ std::unique_ptr<CNTFSVolumeAccess> CNTFSAccessBuilder::build() {
 std::string CNTFSAccessBuilder::describe() const {
     char line[256];
     int n = std::snprintf(line, sizeof line,
-                          "NTFS %u.%u, %u-byte sectors, %u-byte clusters, %u clusters, %u free",
+                          "NTFS %u.%u, %u-byte sectors, %u-byte clusters, %" PRIu64
+                          " clusters, %" PRIu64 " free",
                           unsigned(ntfsVersion >> 8), unsigned(ntfsVersion & 0xFF), sectorBytes,
                           clusterBytes, sweptClusters, freeCount);
     if (claimedClusters > sweptClusters && n > 0 && size_t(n) < sizeof line)

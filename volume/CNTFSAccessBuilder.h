@@ -27,10 +27,10 @@ public:
     uint32_t bytesPerSector() const { return sectorBytes; }
     uint32_t clusterSize() const { return clusterBytes; }
     // Clusters the volume claims, and the clusters swept: fewer when the
-    // device is shorter than the volume or sector numbers would pass 32 bits.
+    // device is shorter than the volume.
     uint64_t volumeClusters() const { return claimedClusters; }
-    uint32_t clusterCount() const { return sweptClusters; }
-    uint32_t freeClusters() const { return freeCount; }
+    uint64_t clusterCount() const { return sweptClusters; }
+    uint64_t freeClusters() const { return freeCount; }
     // "NTFS 3.1, 512-byte sectors, 4096-byte clusters, 25600 clusters, 24000 free"
     std::string describe() const;
 
@@ -40,6 +40,6 @@ private:
     uint32_t sectorBytes = 0;
     uint32_t clusterBytes = 0;
     uint64_t claimedClusters = 0;
-    uint32_t sweptClusters = 0;
-    uint32_t freeCount = 0;
+    uint64_t sweptClusters = 0;
+    uint64_t freeCount = 0;
 };

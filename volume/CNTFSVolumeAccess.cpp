@@ -7,38 +7,38 @@
 #include <cstdlib>
 
 CNTFSVolumeAccess::CNTFSVolumeAccess(uint32_t sectorsPerCluster, uint32_t clusterSize,
-                                     uint32_t clusterCount, uint32_t sectorSize,
+                                     uint64_t clusterCount, uint32_t sectorSize,
                                      std::shared_ptr<CDevice> volumeHandle, const uint8_t* bitmap,
                                      std::shared_ptr<const void> keeper)
     : sectorsPerCluster(sectorsPerCluster), clusterSize(clusterSize), clusterCount(clusterCount),
       sectorSize(sectorSize), volumeHandle(std::move(volumeHandle)), bitmap(bitmap),
       keeper(std::move(keeper)) {}
 
-bool CNTFSVolumeAccess::readSectors(uint32_t first, uint32_t last, void* buffer) {
+bool CNTFSVolumeAccess::readSectors(uint64_t first, uint64_t last, void* buffer) {
     char line[256];
-    std::snprintf(line, sizeof line, "CNTFSVolumeAccess::readSectors(DWORD 开始%u,结束%u", first,
-                  last);
+    std::snprintf(line, sizeof line, "CNTFSVolumeAccess::readSectors(DWORD 开始%llu,结束%llu",
+                  (unsigned long long)first, (unsigned long long)last);
     debugLine(line);
-    const uint32_t length = (last - first + 1) * sectorSize;
-    return readFromDevice(*volumeHandle, uint64_t(first) * sectorSize, length, buffer, first);
+    const uint32_t length = uint32_t((last - first + 1) * sectorSize);
+    return readFromDevice(*volumeHandle, first * sectorSize, length, buffer, first);
 }
 
-bool CNTFSVolumeAccess::readClusters(uint32_t first, uint32_t last, void* buffer) {
-    const uint32_t sector = clusterToSector(first);
-    const uint32_t length = (last - first + 1) * clusterSize;
-    return readFromDevice(*volumeHandle, uint64_t(sector) * sectorSize, length, buffer, sector);
+bool CNTFSVolumeAccess::readClusters(uint64_t first, uint64_t last, void* buffer) {
+    const uint64_t sector = clusterToSector(first);
+    const uint32_t length = uint32_t((last - first + 1) * clusterSize);
+    return readFromDevice(*volumeHandle, sector * sectorSize, length, buffer, sector);
 }
 
 bool CNTFSVolumeAccess::isSourceLost() {
     return volumeHandle->isLost();
 }
 
-uint32_t CNTFSVolumeAccess::countFreeClusters() const {
-    uint32_t used = 0;
-    const uint32_t wholeBytes = clusterCount / 8;
-    for (uint32_t i = 0; i < wholeBytes; ++i)
+uint64_t CNTFSVolumeAccess::countFreeClusters() {
+    uint64_t used = 0;
+    const uint64_t wholeBytes = clusterCount / 8;
+    for (uint64_t i = 0; i < wholeBytes; ++i)
         used += std::popcount(bitmap[i]);
-    for (uint32_t n = wholeBytes * 8; n < clusterCount; ++n)
+    for (uint64_t n = wholeBytes * 8; n < clusterCount; ++n)
         used += (bitmap[n / 8] >> (n % 8)) & 1;
     return clusterCount - used;
 }

@@ -16,23 +16,23 @@ public:
     // bitmap holds at least clusterCount bits and is borrowed: it must live
     // as long as the access, which keeper (when given) guarantees by owning
     // it together with the NTFS objects it came from.
-    CNTFSVolumeAccess(uint32_t sectorsPerCluster, uint32_t clusterSize, uint32_t clusterCount,
+    CNTFSVolumeAccess(uint32_t sectorsPerCluster, uint32_t clusterSize, uint64_t clusterCount,
                       uint32_t sectorSize, std::shared_ptr<CDevice> volumeHandle,
                       const uint8_t* bitmap, std::shared_ptr<const void> keeper = nullptr);
 
-    uint32_t getClusterCount() override { return clusterCount; }
+    uint64_t getClusterCount() override { return clusterCount; }
     uint32_t getClusterSize() override { return clusterSize; }
     uint32_t getSectorSize() override { return sectorSize; }
-    bool isClusterUsed(uint32_t cluster) override {
+    bool isClusterUsed(uint64_t cluster) override {
         return (bitmap[cluster / 8] >> (cluster % 8)) & 1;
     }
-    uint32_t clusterToSector(uint32_t cluster) override { return cluster * sectorsPerCluster; }
-    bool readSectors(uint32_t first, uint32_t last, void* buffer) override;
-    bool readClusters(uint32_t first, uint32_t last, void* buffer) override;
+    uint64_t clusterToSector(uint64_t cluster) override { return cluster * sectorsPerCluster; }
+    bool readSectors(uint64_t first, uint64_t last, void* buffer) override;
+    bool readClusters(uint64_t first, uint64_t last, void* buffer) override;
     bool isSourceLost() override;
 
     // Clusters whose bit is clear.
-    uint32_t countFreeClusters() const;
+    uint64_t countFreeClusters() override;
 
     // What the volume is, in one line for the person running the program
     // (NTFS version and geometry); set by whoever built the access.
@@ -48,7 +48,7 @@ protected:
 private:
     uint32_t sectorsPerCluster;
     uint32_t clusterSize;
-    uint32_t clusterCount;
+    uint64_t clusterCount;
     uint32_t sectorSize;
     std::shared_ptr<CDevice> volumeHandle;
     const uint8_t* bitmap;

@@ -18,8 +18,16 @@ std::shared_ptr<CFileDevice> CVolumeAccess::openVolumeDevice(const std::string& 
     }
 }
 
+uint64_t CVolumeAccess::countFreeClusters() {
+    const uint64_t count = getClusterCount();
+    uint64_t free = 0;
+    for (uint64_t n = 0; n < count; ++n)
+        free += isClusterUsed(n) ? 0 : 1;
+    return free;
+}
+
 bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t length, void* buffer,
-                                   uint32_t sectorNumber) {
+                                   uint64_t sectorNumber) {
     (void)sectorNumber; // positioned reads cannot fail to position
     uint32_t got = 0;
     int error = 0;

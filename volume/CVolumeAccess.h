@@ -11,35 +11,36 @@ class CFileDevice;
 // The scan engine sees a volume only through this interface.
 class CVolumeAccess {
 public:
-    virtual uint32_t getClusterCount() { return 0; }
+    // Cluster and sector numbers are 64-bit: a volume may hold more than
+    // 2^32 of either (a disk of several TB with 512-byte sectors).
+    virtual uint64_t getClusterCount() { return 0; }
     virtual uint32_t getClusterSize() { return 0; }
     virtual uint32_t getSectorSize() { return 0; }
     // True when the cluster is allocated (the sweep skips it).
-    virtual bool isClusterUsed(uint32_t /*cluster*/) { return true; }
+    virtual bool isClusterUsed(uint64_t /*cluster*/) { return true; }
+    // Clusters the sweep would read: those isClusterUsed calls free. An
+    // access that holds its allocation table in memory counts them in one
+    // pass over it.
+    virtual uint64_t countFreeClusters();
     virtual ~CVolumeAccess() = default;
     // Number of the cluster's first sector, in the numbering readSectors takes.
-    virtual uint32_t clusterToSector(uint32_t /*cluster*/) { return 0; }
+    virtual uint64_t clusterToSector(uint64_t /*cluster*/) { return 0; }
     // Reads sectors first..last inclusive into buffer.
-    virtual bool readSectors(uint32_t /*first*/, uint32_t /*last*/, void* /*buffer*/) {
+    virtual bool readSectors(uint64_t /*first*/, uint64_t /*last*/, void* /*buffer*/) {
         return true;
     }
     // Reads clusters first..last inclusive into buffer.
-    virtual bool readClusters(uint32_t /*first*/, uint32_t /*last*/, void* /*buffer*/) {
+    virtual bool readClusters(uint64_t /*first*/, uint64_t /*last*/, void* /*buffer*/) {
         return true;
     }
 
     // Byte offset on the device of a sector in the numbering readSectors
     // takes (reports map recovered files back onto the source with it).
-    virtual uint64_t sectorToByteOffset(uint32_t sector) {
-        return uint64_t(sector) * getSectorSize();
-    }
+    virtual uint64_t sectorToByteOffset(uint64_t sector) { return sector * getSectorSize(); }
 
     // True once the source has gone away (a card reader unplugged): every
     // later read fails, so the sweep ends rather than try them all.
     virtual bool isSourceLost() { return false; }
-    // True when the source holds more sectors than the 32-bit numbering
-    // reaches: those beyond are not swept.
-    virtual bool isTruncated() { return false; }
 
     // What the access's own reader found, in one line for the person running
     // the program (version and layout), or "".
@@ -60,5 +61,5 @@ protected:
     // what its buffer held before. A read that comes back short before the
     // end fails; one that brings nothing there marks the device lost.
     static bool readFromDevice(CDevice& device, uint64_t offset, uint32_t length, void* buffer,
-                               uint32_t sectorNumber);
+                               uint64_t sectorNumber);
 };

@@ -138,13 +138,7 @@ tagVolumeGeometry CVolumeOpener::geometry(Kind kind, CVolumeAccess& access) {
     g.clusterCount = access.getClusterCount();
     g.detail = access.volumeDetail();
     g.warning = access.volumeWarning();
-    g.truncated = access.isTruncated();
-    if (kind == Kind::Raw) {
-        g.freeClusters = g.clusterCount;
-    } else {
-        for (uint32_t n = 0; n < g.clusterCount; ++n)
-            g.freeClusters += access.isClusterUsed(n) ? 0 : 1;
-    }
+    g.freeClusters = kind == Kind::Raw ? g.clusterCount : access.countFreeClusters();
     return g;
 }
 

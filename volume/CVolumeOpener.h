@@ -11,15 +11,13 @@ class CVolumeAccess;
 struct tagVolumeGeometry {
     uint32_t sectorSize = 0;
     uint32_t clusterSize = 0;
-    uint32_t clusterCount = 0;
-    uint32_t freeClusters = 0;
+    uint64_t clusterCount = 0;
+    uint64_t freeClusters = 0;
     // What the access's own reader found (version and layout), or "".
     std::string detail;
     // What the person running the program should know (an unclean
     // journal), or "".
     std::string warning;
-    // More sectors than the numbering reaches; those beyond are not swept.
-    bool truncated = false;
 };
 
 // Chooses and builds the volume access for a source, the same way for every

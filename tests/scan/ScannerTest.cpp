@@ -117,8 +117,8 @@ TEST(ScannerProgress, ReportedEvery2048ClustersUpToTheEnd) {
     CRecordingFrontEnd ui;
     CScanner scanner(&volume);
     scanner.sweep(&ui);
-    EXPECT_EQ(ui.ranges, std::vector<uint32_t>{4096});
-    EXPECT_EQ(ui.positions, (std::vector<uint32_t>{2048, 4096}));
+    EXPECT_EQ(ui.ranges, std::vector<uint64_t>{4096});
+    EXPECT_EQ(ui.positions, (std::vector<uint64_t>{2048, 4096}));
     EXPECT_EQ(ui.last(CScanFrontEnd::kTotalLabel), "总扇区:4096");
     EXPECT_EQ(ui.labels[CScanFrontEnd::kPercentLabel],
               (std::vector<std::string>{"50.00%", "100.00%"}));
@@ -160,10 +160,10 @@ TEST(ScannerRun, StopRequestsEndTheSweepAfterTheCurrentRun) {
             EXPECT_EQ(scanner.sweptSectors(), 40001u);
             EXPECT_EQ(ui.last(CScanFrontEnd::kSweptLabel), "成功恢复1个文件");
             // Swept up to 40001 (40.00%), then the writing of the one file.
-            EXPECT_EQ(ui.ranges, (std::vector<uint32_t>{100000, 1}));
+            EXPECT_EQ(ui.ranges, (std::vector<uint64_t>{100000, 1}));
             ASSERT_GE(ui.positions.size(), 3u);
-            EXPECT_EQ(std::vector<uint32_t>(ui.positions.end() - 3, ui.positions.end()),
-                      (std::vector<uint32_t>{40001, 0, 1}));
+            EXPECT_EQ(std::vector<uint64_t>(ui.positions.end() - 3, ui.positions.end()),
+                      (std::vector<uint64_t>{40001, 0, 1}));
             const auto& percents = ui.labels[CScanFrontEnd::kPercentLabel];
             ASSERT_GE(percents.size(), 2u);
             EXPECT_EQ(std::vector<std::string>(percents.end() - 2, percents.end()),
