@@ -4,6 +4,7 @@
 #include "scan/CThoroughCarver.h"
 #include "volume/CVolumeAccess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -46,6 +47,11 @@ CScanner::~CScanner() = default;
 void CScanner::setThorough(bool keep) {
     thoroughMode = true;
     keepPartial = keep;
+    // The thorough mode looks at every byte: it reads smaller runs, which
+    // are still in the processor's cache when they are searched.
+    if (clustersPerRun > 0)
+        clustersPerRun = std::max<uint32_t>(
+            1, std::min<uint32_t>(clustersPerRun, kThoroughReadBytes / clusterSize));
 }
 
 void CScanner::showText(int controlId, const std::string& text) {
