@@ -2,11 +2,12 @@
 
 #include "ntfs/CFileRecord.h"
 #include "ntfs/CNTFSVolume.h"
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 
-CAttrBase::CAttrBase(const uint8_t* header, uint32_t length, CFileRecord* record)
+CAttrBase::CAttrBase(CByteView header, CFileRecord* record)
     : header(header), bytesPerSector(record->Volume()->BytesPerSector()),
       clusterSize(record->Volume()->ClusterSize()),
       indexBlockSize(record->Volume()->IndexBlockSize()), device(record->Volume()->Device()),
-      record(record), length(length), type(ntfsbytes::le32(header)), nameLength(header[0x09]),
-      nonResident(header[0x08] != 0) {}
+      record(record), type(header.le32(tagNtfsAttrHeader::kTypeOffset)),
+      nameLength(header.u8(tagNtfsAttrHeader::kNameLengthOffset)),
+      nonResident(header.u8(tagNtfsAttrHeader::kNonResidentOffset) != 0) {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CByteView.h"
+
 #include <cstdint>
 
 class CDevice;
@@ -9,7 +11,9 @@ class CFileRecord;
 // data and reads of that data at an offset.
 class CAttrBase {
 public:
-    CAttrBase(const uint8_t* header, uint32_t length, CFileRecord* record);
+    // header: the attribute's bytes in its record image, from its header to
+    // the next attribute.
+    CAttrBase(CByteView header, CFileRecord* record);
     // Never reads the header: the image it points into may already be gone.
     virtual ~CAttrBase() = default;
     CAttrBase(const CAttrBase&) = delete;
@@ -27,13 +31,13 @@ public:
     uint32_t Type() const { return type; }
     uint8_t NameLength() const { return nameLength; }
     bool IsNonResident() const { return nonResident; }
-    const uint8_t* Header() const { return header; }
+    const CByteView& Header() const { return header; }
     // Bytes from the header to the next attribute.
-    uint32_t Length() const { return length; }
+    uint32_t Length() const { return static_cast<uint32_t>(header.size()); }
     CFileRecord* Record() const { return record; }
 
 protected:
-    const uint8_t* header;
+    CByteView header;
     uint16_t bytesPerSector;
     uint32_t clusterSize;
     uint32_t indexBlockSize;
@@ -41,7 +45,6 @@ protected:
     CFileRecord* record;
 
 private:
-    uint32_t length;
     uint32_t type;
     uint8_t nameLength;
     bool nonResident;

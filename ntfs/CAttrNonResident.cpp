@@ -1,23 +1,24 @@
 #include "ntfs/CAttrNonResident.h"
 
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 #include "platform/CDevice.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-using ntfsbytes::le16;
-using ntfsbytes::le64;
+using Attr = tagNtfsAttrHeader;
 
-bool CAttrNonResident::HeaderFits(const uint8_t* header, uint32_t length) {
-    return length >= kHeaderSize && le16(header + 0x20) <= length;
+bool CAttrNonResident::HeaderFits(const CByteView& header) {
+    return header.size() >= Attr::kNonResidentSize &&
+           header.le16(Attr::kRunsOffsetOffset) <= header.size();
 }
 
-CAttrNonResident::CAttrNonResident(const uint8_t* header, uint32_t length, CFileRecord* record)
-    : CAttrBase(header, length, record), nonResidentHeader(header),
-      startingVcn(le64(header + 0x10)), lastVcn(le64(header + 0x18)),
-      allocatedSize(le64(header + 0x28)), dataSize(le64(header + 0x30)) {
+CAttrNonResident::CAttrNonResident(CByteView header, CFileRecord* record)
+    : CAttrBase(header, record), startingVcn(header.le64(Attr::kStartingVcnOffset)),
+      lastVcn(header.le64(Attr::kLastVcnOffset)),
+      allocatedSize(header.le64(Attr::kAllocatedSizeOffset)),
+      dataSize(header.le64(Attr::kDataSizeOffset)) {
     runsValid = DecodeRuns();
 }
 
@@ -32,44 +33,42 @@ uint64_t CAttrNonResident::DataSize(uint64_t* allocated) const {
     return dataSize;
 }
 
-CAttrNonResident::EntryResult CAttrNonResident::DecodeRunEntry(const uint8_t*& p,
-                                                               const uint8_t* end, uint64_t& count,
+CAttrNonResident::EntryResult CAttrNonResident::DecodeRunEntry(size_t& pos, uint64_t& count,
                                                                int64_t& delta) const {
-    const uint8_t h = *p;
-    const unsigned countBytes = h & 0x0F;
-    const unsigned deltaBytes = h >> 4;
-    if (countBytes > 8 || deltaBytes > 8)
+    const uint8_t h = header.u8(pos);
+    const unsigned countBytes = h & tagNtfsRun::kLengthBytesMask;
+    const unsigned deltaBytes = h >> tagNtfsRun::kDeltaBytesShift;
+    if (countBytes > tagNtfsRun::kMaxFieldBytes || deltaBytes > tagNtfsRun::kMaxFieldBytes)
         return EntryResult::Stop;
-    if (uint64_t(end - p) < 1u + countBytes + deltaBytes)
+    if (!header.has(pos, 1u + countBytes + deltaBytes))
         return EntryResult::Truncated;
-    ++p;
+    ++pos;
     count = 0;
     for (unsigned i = 0; i < countBytes; ++i)
-        count |= uint64_t(p[i]) << (8 * i);
+        count |= uint64_t(header.u8(pos + i)) << (8 * i);
     if (count >> 63)
         return EntryResult::Stop;
-    p += countBytes;
+    pos += countBytes;
     if (deltaBytes == 0) {
         delta = 0;
         return EntryResult::Decoded;
     }
-    uint64_t value = (p[deltaBytes - 1] & 0x80) ? ~uint64_t(0) : 0;
+    uint64_t value = (header.u8(pos + deltaBytes - 1) & 0x80) ? ~uint64_t(0) : 0;
     for (unsigned i = 0; i < deltaBytes; ++i) {
         value &= ~(uint64_t(0xFF) << (8 * i));
-        value |= uint64_t(p[i]) << (8 * i);
+        value |= uint64_t(header.u8(pos + i)) << (8 * i);
     }
     delta = static_cast<int64_t>(value);
-    p += deltaBytes;
+    pos += deltaBytes;
     return EntryResult::Decoded;
 }
 
 bool CAttrNonResident::DecodeRuns() {
     // The mapping pairs end at a 0 byte, which must lie inside the attribute.
-    const uint8_t* p = header + le16(header + 0x20);
-    const uint8_t* end = header + Length();
-    if (p >= end)
+    size_t pos = header.le16(Attr::kRunsOffsetOffset);
+    if (pos >= header.size())
         return false;
-    if (*p == 0)
+    if (header.u8(pos) == tagNtfsRun::kEnd)
         return true;
     const uint64_t vcnRange = lastVcn - startingVcn;
     int64_t lcn = 0;
@@ -77,7 +76,7 @@ bool CAttrNonResident::DecodeRuns() {
     for (;;) {
         uint64_t count = 0;
         int64_t delta = 0;
-        EntryResult result = DecodeRunEntry(p, end, count, delta);
+        EntryResult result = DecodeRunEntry(pos, count, delta);
         if (result == EntryResult::Stop)
             return true;
         if (result == EntryResult::Truncated || count == 0)
@@ -100,9 +99,9 @@ bool CAttrNonResident::DecodeRuns() {
             return false;
         }
         vcn += count;
-        if (p >= end)
+        if (pos >= header.size())
             return false;
-        if (*p == 0)
+        if (header.u8(pos) == tagNtfsRun::kEnd)
             return true;
     }
 }

@@ -10,13 +10,11 @@
 // data runs. The runs are decoded once, at construction.
 class CAttrNonResident : public CAttrBase {
 public:
-    static constexpr uint32_t kHeaderSize = 0x40;
-
     // True when the non-resident header fits in the length bytes of the
     // attribute and its mapping pairs start inside them.
-    static bool HeaderFits(const uint8_t* header, uint32_t length);
+    static bool HeaderFits(const CByteView& header);
 
-    CAttrNonResident(const uint8_t* header, uint32_t length, CFileRecord* record);
+    CAttrNonResident(CByteView header, CFileRecord* record);
     ~CAttrNonResident() override;
 
     bool IsDataValid() const override { return runsValid; }
@@ -34,7 +32,6 @@ public:
     uint64_t LastVcn() const { return lastVcn; }
 
 protected:
-    const uint8_t* nonResidentHeader;
     CSList<tagDataRun_Entry> runs;
     bool runsValid = false;
     // One cluster, for reads that start or end inside a cluster; allocated
@@ -47,8 +44,8 @@ private:
     enum class EntryResult { Decoded, Stop, Truncated };
 
     bool DecodeRuns();
-    EntryResult DecodeRunEntry(const uint8_t*& p, const uint8_t* end, uint64_t& count,
-                               int64_t& delta) const;
+    // The entry at pos, moving pos past it.
+    EntryResult DecodeRunEntry(size_t& pos, uint64_t& count, int64_t& delta) const;
     bool ReadLcnRange(int64_t lcn, uint64_t n, uint8_t* buffer);
     bool ReadVcnRange(uint64_t vcn, uint64_t n, uint8_t* buffer, uint32_t bufferSize,
                       uint32_t& bytesRead);

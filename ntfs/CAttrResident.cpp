@@ -1,22 +1,21 @@
 #include "ntfs/CAttrResident.h"
 
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 
 #include <algorithm>
-#include <cstring>
 
-using ntfsbytes::le16;
-using ntfsbytes::le32;
-
-bool CAttrResident::HeaderFits(const uint8_t* header, uint32_t length) {
-    if (length < kHeaderSize)
+bool CAttrResident::HeaderFits(const CByteView& header) {
+    if (header.size() < tagNtfsAttrHeader::kResidentSize)
         return false;
-    return uint64_t(le16(header + 0x14)) + le32(header + 0x10) <= length;
+    return header.has(header.le16(tagNtfsAttrHeader::kValueOffsetOffset),
+                      header.le32(tagNtfsAttrHeader::kValueLengthOffset));
 }
 
-CAttrResident::CAttrResident(const uint8_t* header, uint32_t length, CFileRecord* record)
-    : CAttrBase(header, length, record), residentHeader(header),
-      value(header + le16(header + 0x14)), valueLength(le32(header + 0x10)) {}
+CAttrResident::CAttrResident(CByteView header, CFileRecord* record)
+    : CAttrBase(header, record),
+      value(header.sub(header.le16(tagNtfsAttrHeader::kValueOffsetOffset),
+                       header.le32(tagNtfsAttrHeader::kValueLengthOffset))),
+      valueLength(static_cast<uint32_t>(value.size())) {}
 
 uint64_t CAttrResident::DataSize(uint64_t* allocatedSize) const {
     if (allocatedSize)
@@ -31,7 +30,7 @@ bool CAttrResident::ReadAt(uint64_t offset, void* buffer, uint32_t length, uint3
     if (offset >= valueLength)
         return false;
     uint32_t n = std::min<uint64_t>(length, valueLength - offset);
-    std::memcpy(buffer, value + offset, n);
+    value.copy(offset, buffer, n);
     bytesRead = n;
     return true;
 }

@@ -4,7 +4,7 @@
 #include "ntfs/CAttrResident.h"
 #include "ntfs/CFileRecord.h"
 #include "ntfs/CSList.h"
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 
 #include <cstdint>
 #include <new>
@@ -16,14 +16,14 @@
 // attributes point into their images.
 template <class B> class CAttr_AttrList : public B {
 public:
-    static constexpr uint32_t kEntrySize = 32;
     // An attribute list never exceeds 256 KiB; the walk reads no further.
     static constexpr uint64_t kMaxListBytes = 256 * 1024;
     // Bounds the records one list may load.
     static constexpr uint32_t kMaxChildRecords = 1024;
 
-    CAttr_AttrList(const uint8_t* header, uint32_t length, CFileRecord* owner)
-        : B(header, length, owner) {
+    static bool ValueFits(const CByteView&) { return true; }
+
+    CAttr_AttrList(CByteView header, CFileRecord* owner) : B(header, owner) {
         FollowEntries(owner);
     }
 
@@ -34,27 +34,31 @@ protected:
 
 private:
     void FollowEntries(CFileRecord* owner) {
-        using ntfsbytes::le16;
-        using ntfsbytes::le32;
-        uint8_t entry[kEntrySize];
+        using Entry = tagNtfsAttrListEntry;
+        uint8_t bytes[Entry::kSize];
+        const CByteView entry(bytes, sizeof bytes);
         for (uint64_t pos = 0; pos < kMaxListBytes;) {
             uint32_t got = 0;
-            if (!this->ReadAt(pos, entry, kEntrySize, got) || got < kEntrySize)
+            if (!this->ReadAt(pos, bytes, Entry::kSize, got) || got < Entry::kSize)
                 return;
-            const uint32_t t = le32(entry) / 16;
-            if (t == 0 || t > 16)
+            const uint32_t type = entry.le32(Entry::kTypeOffset);
+            const uint32_t t = type / tagNtfsAttrType::kTypesPerList;
+            if (t == 0 || t > tagNtfsAttrType::kLists)
                 return;
             // A shorter entry would overlap the next one or never advance.
-            const uint16_t entryLength = le16(entry + 0x04);
-            if (entryLength < kEntrySize)
+            const uint16_t entryLength = entry.le16(Entry::kLengthOffset);
+            if (entryLength < Entry::kSize)
                 return;
-            const uint64_t number =
-                uint64_t(le32(entry + 0x10)) | (uint64_t(le16(entry + 0x14)) << 32);
-            const uint32_t bit = uint32_t(1) << (t - 1);
+            const uint64_t number = uint64_t(entry.le32(Entry::kRecordLowOffset)) |
+                                    (uint64_t(entry.le16(Entry::kRecordHighOffset)) << 32);
+            // The first type of the entry's list stands for the list.
+            const uint32_t listType = t * tagNtfsAttrType::kTypesPerList;
+            const uint32_t bit = tagNtfsAttrType::maskBit(listType);
             // Entries for the list itself are not followed: an attribute list
             // lives only in its base record, so records reached through it
             // never follow lists of their own.
-            if (number != owner->RecordNumber() && t != 2 && (owner->AttributeMask() & bit)) {
+            if (number != owner->RecordNumber() && listType != tagNtfsAttrType::kAttributeList &&
+                (owner->AttributeMask() & bit)) {
                 if (childRecords.Count() >= kMaxChildRecords)
                     return;
                 auto* child = new (std::nothrow) CFileRecord(owner->Volume());
@@ -68,7 +72,7 @@ private:
                 if (!child->ReadRecord(number))
                     return;
                 child->LoadAttributes();
-                owner->Attributes(t * 16).TakeAll(child->Attributes(t * 16));
+                owner->Attributes(listType).TakeAll(child->Attributes(listType));
             }
             pos += entryLength;
         }

@@ -12,8 +12,9 @@
 // whole; a non-resident one keeps a one-cluster buffer.
 template <class B> class CAttr_Bitmap : public B {
 public:
-    CAttr_Bitmap(const uint8_t* header, uint32_t length, CFileRecord* record)
-        : B(header, length, record) {
+    static bool ValueFits(const CByteView&) { return true; }
+
+    CAttr_Bitmap(CByteView header, CFileRecord* record) : B(header, record) {
         if constexpr (std::is_same_v<B, CAttrResident>) {
             const uint32_t size = this->valueLength;
             std::unique_ptr<uint8_t[]> copy(new (std::nothrow) uint8_t[size ? size : 1]);

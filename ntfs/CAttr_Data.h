@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CByteView.h"
+
 #include <cstdint>
 
 class CFileRecord;
@@ -7,8 +9,7 @@ class CFileRecord;
 // $DATA (0x80), resident or non-resident by B.
 template <class B> class CAttr_Data : public B {
 public:
-    static bool ValueFits(const uint8_t*) { return true; }
+    static bool ValueFits(const CByteView&) { return true; }
 
-    CAttr_Data(const uint8_t* header, uint32_t length, CFileRecord* record)
-        : B(header, length, record) {}
+    CAttr_Data(CByteView header, CFileRecord* record) : B(header, record) {}
 };

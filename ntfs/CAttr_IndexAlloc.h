@@ -5,7 +5,7 @@
 // $INDEX_ALLOCATION (0xA0).
 class CAttr_IndexAlloc : public CAttrNonResident {
 public:
-    CAttr_IndexAlloc(const uint8_t* header, uint32_t length, CFileRecord* record);
+    CAttr_IndexAlloc(CByteView header, CFileRecord* record);
 
     uint64_t BlockCount() const { return blockCount; }
 

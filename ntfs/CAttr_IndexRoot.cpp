@@ -1,47 +1,42 @@
 #include "ntfs/CAttr_IndexRoot.h"
 
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 
 #include <new>
 
-using ntfsbytes::le16;
-using ntfsbytes::le32;
+using Root = tagNtfsIndexRoot;
+using Entry = tagNtfsIndexEntry;
 
-namespace {
-constexpr uint32_t kRootHeaderSize = 0x20; // index root header, then the node header
-constexpr uint32_t kEntryHeaderSize = 0x10;
-constexpr uint16_t kLastEntry = 0x02;
-} // namespace
-
-CAttr_IndexRoot::CAttr_IndexRoot(const uint8_t* header, uint32_t length, CFileRecord* record)
-    : CAttrResident(header, length, record), indexRoot(value) {
+CAttr_IndexRoot::CAttr_IndexRoot(CByteView header, CFileRecord* record)
+    : CAttrResident(header, record) {
     ParseEntries();
 }
 
 void CAttr_IndexRoot::ParseEntries() {
-    if (valueLength < kRootHeaderSize || le32(indexRoot) != 0x30)
+    if (valueLength < Root::kHeaderSize ||
+        value.le32(Root::kIndexedTypeOffset) != tagNtfsAttrType::kFileName)
         return;
-    const uint32_t indexLength = le32(indexRoot + 0x14);
-    uint64_t pos = 0x10 + uint64_t(le32(indexRoot + 0x10));
+    const uint32_t indexLength = value.le32(Root::kNodeHeaderOffset + Root::kIndexLengthInNode);
+    uint64_t pos = Root::kNodeHeaderOffset +
+                   uint64_t(value.le32(Root::kNodeHeaderOffset + Root::kEntriesOffsetInNode));
     uint64_t sum = 0;
     // Every entry is checked to lie inside the value and to be at least a
     // header long, so the walk moves forward and ends.
-    while (pos + kEntryHeaderSize <= valueLength) {
-        const uint8_t* entry = indexRoot + pos;
-        const uint16_t entryLength = le16(entry + 0x08);
-        if (entryLength < kEntryHeaderSize || pos + entryLength > valueLength)
+    while (pos + Entry::kHeaderSize <= valueLength) {
+        const uint16_t entryLength = value.le16(pos + Entry::kLengthOffset);
+        if (entryLength < Entry::kHeaderSize || pos + entryLength > valueLength)
             return;
         sum += entryLength;
         if (sum > indexLength)
             return;
-        auto* item = new (std::nothrow) CIndexEntry(entry, entryLength);
+        auto* item = new (std::nothrow) CIndexEntry(value.sub(pos, entryLength));
         if (!item)
             return;
         if (!Append(item)) {
             delete item;
             return;
         }
-        if (le16(entry + 0x0C) & kLastEntry)
+        if (value.le16(pos + Entry::kFlagsOffset) & Entry::kLastEntry)
             return;
         pos += entryLength;
     }

@@ -1,11 +1,11 @@
 #include "ntfs/CAttr_StdInfo.h"
 
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 
-bool CAttr_StdInfo::ValueFits(const uint8_t* header) {
-    return ntfsbytes::le32(header + 0x10) >= kFlagsOffset + 4;
+bool CAttr_StdInfo::ValueFits(const CByteView& header) {
+    return header.le32(tagNtfsAttrHeader::kValueLengthOffset) >= tagNtfsStdInfo::kFlagsOffset + 4;
 }
 
 uint32_t CAttr_StdInfo::FileAttributes() const {
-    return ntfsbytes::le32(stdInfo + kFlagsOffset);
+    return value.le32(tagNtfsStdInfo::kFlagsOffset);
 }

@@ -5,17 +5,11 @@
 // $STANDARD_INFORMATION (0x10).
 class CAttr_StdInfo : public CAttrResident {
 public:
-    static constexpr uint32_t kFlagsOffset = 0x20;
-
     // The value must hold the file attribute flags.
-    static bool ValueFits(const uint8_t* header);
+    static bool ValueFits(const CByteView& header);
 
-    CAttr_StdInfo(const uint8_t* header, uint32_t length, CFileRecord* record)
-        : CAttrResident(header, length, record), stdInfo(value) {}
+    CAttr_StdInfo(CByteView header, CFileRecord* record) : CAttrResident(header, record) {}
 
-    // The file attribute flags (0x800 compressed, 0x4000 encrypted, ...).
+    // The file attribute flags (tagNtfsStdInfo: compressed, encrypted, ...).
     uint32_t FileAttributes() const;
-
-protected:
-    const uint8_t* stdInfo;
 };

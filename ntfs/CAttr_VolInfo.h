@@ -6,14 +6,10 @@
 class CAttr_VolInfo : public CAttrResident {
 public:
     // The value must hold the two version bytes.
-    static bool ValueFits(const uint8_t* header);
+    static bool ValueFits(const CByteView& header);
 
-    CAttr_VolInfo(const uint8_t* header, uint32_t length, CFileRecord* record)
-        : CAttrResident(header, length, record), volInfo(value) {}
+    CAttr_VolInfo(CByteView header, CFileRecord* record) : CAttrResident(header, record) {}
 
-    uint8_t MajorVersion() const { return volInfo[0x08]; }
-    uint8_t MinorVersion() const { return volInfo[0x09]; }
-
-protected:
-    const uint8_t* volInfo;
+    uint8_t MajorVersion() const;
+    uint8_t MinorVersion() const;
 };

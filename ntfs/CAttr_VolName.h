@@ -7,9 +7,9 @@
 // $VOLUME_NAME (0x60): the volume label, UTF-16.
 class CAttr_VolName : public CAttrResident {
 public:
-    static bool ValueFits(const uint8_t*) { return true; }
+    static bool ValueFits(const CByteView&) { return true; }
 
-    CAttr_VolName(const uint8_t* header, uint32_t length, CFileRecord* record);
+    CAttr_VolName(CByteView header, CFileRecord* record);
 
     const std::u16string& WideName() const { return wideName; }
     // The label in 7-bit ASCII, other characters as '?'.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CByteView.h"
+
 #include <cstdint>
 #include <string>
 
@@ -7,16 +9,16 @@
 // upper-cased.
 class CFileName {
 public:
-    // value: the $FILE_NAME bytes, of which valueLength are readable.
-    CFileName(const uint8_t* value, uint32_t valueLength);
+    // value: the $FILE_NAME bytes (empty: no name).
+    explicit CFileName(CByteView value);
     virtual ~CFileName() = default;
 
-    const uint8_t* FileNameValue() const { return fileName; }
+    const CByteView& FileNameValue() const { return fileName; }
     const std::u16string& UpperName() const { return upperName; }
     uint32_t UpperLength() const { return upperLength; }
 
 protected:
-    const uint8_t* fileName;
+    CByteView fileName;
     std::u16string upperName;
     uint32_t upperLength = 0;
 };

@@ -13,7 +13,7 @@
 #include "ntfs/CAttr_VolInfo.h"
 #include "ntfs/CAttr_VolName.h"
 #include "ntfs/CNTFSVolume.h"
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 #include "platform/CDevice.h"
 
 #include <algorithm>
@@ -21,35 +21,29 @@
 #include <new>
 #include <vector>
 
-using ntfsbytes::le16;
-using ntfsbytes::le32;
+using Attr = tagNtfsAttrHeader;
+using Type = tagNtfsAttrType;
 
 namespace {
-
-constexpr uint32_t kEndMarker = 0xFFFFFFFF;
-constexpr uint32_t kCommonHeaderSize = 16;
-constexpr uint32_t kCompressed = 0x800;
-constexpr uint32_t kEncrypted = 0x4000;
 
 // Makes an attribute of class R or N by the non-resident flag, once the
 // header has been checked to fit its storage form.
 template <template <class> class A>
-CAttrBase* makeEither(const uint8_t* header, uint32_t length, CFileRecord* record) {
-    if (header[0x08] == 0) {
-        if (!CAttrResident::HeaderFits(header, length))
+CAttrBase* makeEither(const CByteView& header, CFileRecord* record) {
+    if (header.u8(Attr::kNonResidentOffset) == 0) {
+        if (!CAttrResident::HeaderFits(header))
             return nullptr;
-        return new (std::nothrow) A<CAttrResident>(header, length, record);
+        return new (std::nothrow) A<CAttrResident>(header, record);
     }
-    if (!CAttrNonResident::HeaderFits(header, length))
+    if (!CAttrNonResident::HeaderFits(header))
         return nullptr;
-    return new (std::nothrow) A<CAttrNonResident>(header, length, record);
+    return new (std::nothrow) A<CAttrNonResident>(header, record);
 }
 
-template <class A>
-CAttrBase* makeResident(const uint8_t* header, uint32_t length, CFileRecord* record) {
-    if (!CAttrResident::HeaderFits(header, length) || !A::ValueFits(header))
+template <class A> CAttrBase* makeResident(const CByteView& header, CFileRecord* record) {
+    if (!CAttrResident::HeaderFits(header) || !A::ValueFits(header))
         return nullptr;
-    return new (std::nothrow) A(header, length, record);
+    return new (std::nothrow) A(header, record);
 }
 
 } // namespace
@@ -61,9 +55,13 @@ CFileRecord::~CFileRecord() {
     image.reset();
 }
 
+CByteView CFileRecord::ImageView() const {
+    return image ? CByteView(image.get(), volume->FileRecordSize()) : CByteView();
+}
+
 CSList<CAttrBase>& CFileRecord::Attributes(uint32_t type) {
-    uint32_t index = type / 16 - 1;
-    if (index >= 16) {
+    uint32_t index = Type::listOf(type);
+    if (index >= Type::kLists) {
         noAttributes.Clear();
         return noAttributes;
     }
@@ -78,16 +76,20 @@ void CFileRecord::ReleaseAttributes() {
 
 std::unique_ptr<uint8_t[]> CFileRecord::FetchRecordImage(uint64_t number) {
     const uint32_t size = volume->FileRecordSize();
+    failure = Failure::ReadError;
     if (number > UINT64_MAX / size)
         return nullptr;
     const uint64_t dataOffset = number * size;
     std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size]);
-    if (!bytes)
+    if (!bytes) {
+        failure = Failure::NoMemory;
         return nullptr;
+    }
     uint32_t got = 0;
-    if (number >= 16 && volume->MftData()) {
+    if (number >= tagNtfsRecordNumber::kFirstThroughMftRuns && volume->MftData()) {
         if (!volume->MftData()->ReadAt(dataOffset, bytes.get(), size, got) || got != size)
             return nullptr;
+        failure = Failure::None;
         return bytes;
     }
     if (dataOffset > UINT64_MAX - volume->MftOffset())
@@ -97,23 +99,25 @@ std::unique_ptr<uint8_t[]> CFileRecord::FetchRecordImage(uint64_t number) {
                                   error) ||
         got != size)
         return nullptr;
+    failure = Failure::None;
     return bytes;
 }
 
 bool CFileRecord::ApplyFixups(uint8_t* bytes) const {
     const uint32_t size = volume->FileRecordSize();
-    const uint32_t strides = size / CNTFSVolume::kFixupStride;
-    const uint32_t usaOffset = le16(bytes + 0x04);
+    const CByteView record(bytes, size);
+    const uint32_t stride = tagNtfsRecordHeader::kFixupStride;
+    const uint32_t strides = size / stride;
     // The update sequence number and one replacement value per stride.
-    if (usaOffset + 2 * (uint64_t(strides) + 1) > size)
-        return false;
-    std::vector<uint8_t> usa(bytes + usaOffset, bytes + usaOffset + 2 * (strides + 1));
+    const CByteView usa = record.sub(record.le16(tagNtfsRecordHeader::kUpdateSequenceOffsetOffset),
+                                     2 * (size_t(strides) + 1));
+    const std::vector<uint8_t> saved(usa.data(), usa.data() + usa.size());
     for (uint32_t i = 0; i < strides; ++i) {
-        uint8_t* tail = bytes + (i + 1) * CNTFSVolume::kFixupStride - 2;
-        if (tail[0] != usa[0] || tail[1] != usa[1])
+        const size_t tail = size_t(i + 1) * stride - 2;
+        if (!record.equals(tail, saved.data(), 2))
             return false;
-        tail[0] = usa[2 + 2 * i];
-        tail[1] = usa[3 + 2 * i];
+        bytes[tail] = saved[2 + 2 * i];
+        bytes[tail + 1] = saved[3 + 2 * i];
     }
     return true;
 }
@@ -127,10 +131,17 @@ bool CFileRecord::ReadRecord(uint64_t number) {
         return false;
     }
     recordNumber = number;
-    if (std::memcmp(bytes.get(), "FILE", 4) != 0)
-        return false;
-    if (!ApplyFixups(bytes.get()))
-        return false;
+    failure = Failure::Corrupt;
+    const CByteView record(bytes.get(), volume->FileRecordSize());
+    try {
+        if (!record.equals(tagNtfsRecordHeader::kMagicOffset, "FILE",
+                           tagNtfsRecordHeader::kMagicLength) ||
+            !ApplyFixups(bytes.get()))
+            return false;
+    } catch (const CByteRangeError&) {
+        return false; // the update sequence lies outside the record
+    }
+    failure = Failure::None;
     image = std::move(bytes);
     return true;
 }
@@ -139,29 +150,41 @@ bool CFileRecord::LoadAttributes() {
     ReleaseAttributes();
     if (!image)
         return false;
-    const uint32_t size = volume->FileRecordSize();
-    uint32_t pos = le16(image.get() + 0x14);
+    failure = Failure::None;
+    try {
+        return WalkAttributes(ImageView());
+    } catch (const CByteRangeError&) {
+        ReleaseAttributes();
+        failure = Failure::Corrupt;
+        return false;
+    }
+}
+
+bool CFileRecord::WalkAttributes(const CByteView& record) {
+    const uint32_t size = static_cast<uint32_t>(record.size());
+    uint32_t pos = record.le16(tagNtfsRecordHeader::kFirstAttributeOffsetOffset);
     // Each step moves at least one common header forward, so the walk ends
     // within size / 16 steps; a header that does not fit ends it.
     while (uint64_t(pos) + 4 <= size) {
-        const uint8_t* header = image.get() + pos;
-        const uint32_t type = le32(header);
-        if (type == kEndMarker)
+        const uint32_t type = record.le32(pos + Attr::kTypeOffset);
+        if (type == tagNtfsRecordHeader::kEndMarker)
             return true;
         if (uint64_t(pos) + 8 > size)
             return true;
-        const uint32_t length = le32(header + 4);
-        if (length < kCommonHeaderSize || uint64_t(pos) + length > size)
+        const uint32_t length = record.le32(pos + Attr::kLengthOffset);
+        if (length < Attr::kCommonSize || uint64_t(pos) + length > size)
             return true;
-        const uint32_t index = type / 16 - 1;
-        if (attributeMask & (uint32_t(1) << (index % 32))) {
-            if (!AddAttribute(header, length))
+        if (attributeMask & Type::maskBit(type)) {
+            if (!AddAttribute(record.sub(pos, length)))
                 return false;
             // List 0 may also hold other types of its range (0x11..0x1F);
             // only a $STANDARD_INFORMATION carries the flags.
             if (auto* info = dynamic_cast<CAttr_StdInfo*>(attributes[0].First())) {
-                if (info->FileAttributes() & (kEncrypted | kCompressed))
+                if (info->FileAttributes() &
+                    (tagNtfsStdInfo::kEncrypted | tagNtfsStdInfo::kCompressed)) {
+                    failure = Failure::Unsupported;
                     return false;
+                }
             }
         }
         pos += length;
@@ -169,56 +192,59 @@ bool CFileRecord::LoadAttributes() {
     return true;
 }
 
-bool CFileRecord::AddAttribute(const uint8_t* header, uint32_t length) {
-    const uint32_t index = le32(header) / 16 - 1;
-    if (index >= 16)
+bool CFileRecord::AddAttribute(const CByteView& header) {
+    const uint32_t index = Type::listOf(header.le32(Attr::kTypeOffset));
+    failure = Failure::Corrupt;
+    if (index >= Type::kLists)
         return false;
-    CAttrBase* attribute = CreateAttribute(header, length);
+    CAttrBase* attribute = CreateAttribute(header);
     if (!attribute)
         return false;
     if (!attributes[index].Append(attribute)) {
         delete attribute;
+        failure = Failure::NoMemory;
         return false;
     }
+    failure = Failure::None;
     return true;
 }
 
-CAttrBase* CFileRecord::CreateAttribute(const uint8_t* header, uint32_t length) {
-    switch (le32(header)) {
-    case 0x10:
-        return makeResident<CAttr_StdInfo>(header, length, this);
-    case 0x20:
-        return makeEither<CAttr_AttrList>(header, length, this);
-    case 0x30:
-        return makeResident<CAttr_FileName>(header, length, this);
-    case 0x60:
-        return makeResident<CAttr_VolName>(header, length, this);
-    case 0x70:
-        return makeResident<CAttr_VolInfo>(header, length, this);
-    case 0x80:
-        return makeEither<CAttr_Data>(header, length, this);
-    case 0x90:
-        return makeResident<CAttr_IndexRoot>(header, length, this);
-    case 0xA0:
-        if (!CAttrNonResident::HeaderFits(header, length))
+CAttrBase* CFileRecord::CreateAttribute(const CByteView& header) {
+    switch (header.le32(Attr::kTypeOffset)) {
+    case Type::kStandardInformation:
+        return makeResident<CAttr_StdInfo>(header, this);
+    case Type::kAttributeList:
+        return makeEither<CAttr_AttrList>(header, this);
+    case Type::kFileName:
+        return makeResident<CAttr_FileName>(header, this);
+    case Type::kVolumeName:
+        return makeResident<CAttr_VolName>(header, this);
+    case Type::kVolumeInformation:
+        return makeResident<CAttr_VolInfo>(header, this);
+    case Type::kData:
+        return makeEither<CAttr_Data>(header, this);
+    case Type::kIndexRoot:
+        return makeResident<CAttr_IndexRoot>(header, this);
+    case Type::kIndexAllocation:
+        if (!CAttrNonResident::HeaderFits(header))
             return nullptr;
-        return new (std::nothrow) CAttr_IndexAlloc(header, length, this);
-    case 0xB0:
-        return makeEither<CAttr_Bitmap>(header, length, this);
+        return new (std::nothrow) CAttr_IndexAlloc(header, this);
+    case Type::kBitmap:
+        return makeEither<CAttr_Bitmap>(header, this);
     default:
-        if (header[0x08] == 0) {
-            if (!CAttrResident::HeaderFits(header, length))
+        if (header.u8(Attr::kNonResidentOffset) == 0) {
+            if (!CAttrResident::HeaderFits(header))
                 return nullptr;
-            return new (std::nothrow) CAttrResident(header, length, this);
+            return new (std::nothrow) CAttrResident(header, this);
         }
-        if (!CAttrNonResident::HeaderFits(header, length))
+        if (!CAttrNonResident::HeaderFits(header))
             return nullptr;
-        return new (std::nothrow) CAttrNonResident(header, length, this);
+        return new (std::nothrow) CAttrNonResident(header, this);
     }
 }
 
 CAttrBase* CFileRecord::FirstUnnamedData() {
-    CSList<CAttrBase>& list = attributes[7];
+    CSList<CAttrBase>& list = attributes[Type::listOf(Type::kData)];
     for (CAttrBase* attribute = list.First(); attribute; attribute = list.Next())
         if (attribute->NameLength() == 0)
             return attribute;
@@ -227,7 +253,7 @@ CAttrBase* CFileRecord::FirstUnnamedData() {
 
 CAttrBase* CFileRecord::UnnamedData() {
     std::vector<CAttrBase*> pieces;
-    CSList<CAttrBase>& list = attributes[7];
+    CSList<CAttrBase>& list = attributes[Type::listOf(Type::kData)];
     for (CAttrBase* attribute = list.First(); attribute; attribute = list.Next())
         if (attribute->NameLength() == 0)
             pieces.push_back(attribute);

@@ -1,25 +1,22 @@
 #include "ntfs/CIndexEntry.h"
 
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 
 #include <algorithm>
 
 namespace {
-constexpr uint32_t kKeyOffset = 0x10;
 
-uint32_t keyLength(const uint8_t* entry, uint32_t available) {
-    if (available < kKeyOffset)
-        return 0;
-    return std::min<uint32_t>(ntfsbytes::le16(entry + 0x0A), available - kKeyOffset);
+// The key ($FILE_NAME value), cut to the bytes the entry holds; empty when
+// there is none.
+CByteView keyOf(const CByteView& entry) {
+    if (entry.size() < tagNtfsIndexEntry::kKeyOffset + 1 ||
+        !entry.has(tagNtfsIndexEntry::kKeyLengthOffset, 2))
+        return {};
+    const size_t length = std::min<size_t>(entry.le16(tagNtfsIndexEntry::kKeyLengthOffset),
+                                           entry.size() - tagNtfsIndexEntry::kKeyOffset);
+    return entry.sub(tagNtfsIndexEntry::kKeyOffset, length);
 }
+
 } // namespace
 
-CIndexEntry::CIndexEntry(const uint8_t* entry, uint32_t available)
-    : CFileName(keyLength(entry, available) ? entry + kKeyOffset : nullptr,
-                keyLength(entry, available)),
-      entry(entry) {}
-
-CIndexEntry::~CIndexEntry() {
-    if (ownsEntry)
-        delete[] entry;
-}
+CIndexEntry::CIndexEntry(CByteView entry) : CFileName(keyOf(entry)), entry(entry) {}

@@ -5,13 +5,11 @@
 // One entry of an index whose keys are $FILE_NAME values.
 class CIndexEntry : public CFileName {
 public:
-    // entry: the raw index entry, of which available bytes are readable.
-    CIndexEntry(const uint8_t* entry, uint32_t available);
-    ~CIndexEntry() override;
+    // entry: the raw index entry, as far as it is readable.
+    explicit CIndexEntry(CByteView entry);
 
-    const uint8_t* Entry() const { return entry; }
+    const CByteView& Entry() const { return entry; }
 
 protected:
-    bool ownsEntry = false;
-    const uint8_t* entry;
+    CByteView entry;
 };

@@ -3,19 +3,16 @@
 #include "ntfs/CAttrBase.h"
 #include "ntfs/CAttr_VolInfo.h"
 #include "ntfs/CFileRecord.h"
-#include "ntfs/NtfsBytes.h"
+#include "ntfs/tagNtfsLayout.h"
 #include "platform/CDevice.h"
 #include "platform/CFileDevice.h"
 
 #include <cstdio>
 #include <cstring>
 
-using ntfsbytes::le16;
-using ntfsbytes::le64;
+using Boot = tagNtfsBoot;
 
 namespace {
-
-constexpr uint32_t kBootSectorSize = 512;
 
 bool isPowerOfTwo(uint64_t v) {
     return v != 0 && (v & (v - 1)) == 0;
@@ -69,15 +66,16 @@ bool CNTFSVolume::OpenDevice(std::shared_ptr<CDevice> source) {
         failure = "no device to read";
         return false;
     }
-    uint8_t boot[kBootSectorSize];
+    uint8_t bytes[Boot::kSize];
+    const CByteView boot(bytes, sizeof bytes);
     uint32_t got = 0;
     int error = 0;
-    if (!source->readAt(0, boot, kBootSectorSize, got, error) || got != kBootSectorSize) {
+    if (!source->readAt(0, bytes, Boot::kSize, got, error) || got != Boot::kSize) {
         failure = error ? "the boot sector cannot be read: " + std::string(std::strerror(error))
                         : "the boot sector cannot be read: the source is shorter than 512 bytes";
         return false;
     }
-    if (std::memcmp(boot + 3, "NTFS    ", 8) != 0) {
+    if (!boot.equals(Boot::kOemIdOffset, "NTFS    ", Boot::kOemIdLength)) {
         failure = "not an NTFS volume (the boot sector does not name NTFS)";
         return false;
     }
@@ -87,15 +85,15 @@ bool CNTFSVolume::OpenDevice(std::shared_ptr<CDevice> source) {
     return true;
 }
 
-bool CNTFSVolume::AcceptGeometry(const uint8_t* boot) {
-    const uint16_t sectorBytes = le16(boot + 0x0B);
-    const uint8_t clusterByte = boot[0x0D];
+bool CNTFSVolume::AcceptGeometry(const CByteView& boot) {
+    const uint16_t sectorBytes = boot.le16(Boot::kBytesPerSectorOffset);
+    const uint8_t clusterByte = boot.u8(Boot::kSectorsPerClusterOffset);
     // Sectors per cluster is one byte; values above 0x80 are the negative
     // exponent form that large-cluster volumes use (0xF4: 2^12 sectors).
     uint32_t sectors = 0;
-    if (clusterByte <= 0x80)
+    if (clusterByte <= Boot::kLargestPlainSectorsPerCluster)
         sectors = clusterByte;
-    else if (256 - clusterByte <= 12)
+    else if (256 - clusterByte <= Boot::kLargestSectorsPerClusterShift)
         sectors = uint32_t(1) << (256 - clusterByte);
     char line[200];
     if (sectorBytes < 256 || sectorBytes > 4096 || !isPowerOfTwo(sectorBytes) ||
@@ -108,16 +106,17 @@ bool CNTFSVolume::AcceptGeometry(const uint8_t* boot) {
         return false;
     }
     const uint32_t cluster = sectorBytes * sectors;
-    const uint32_t recordBytes = sizeFromSignedByte(static_cast<int8_t>(boot[0x40]), cluster);
-    if (recordBytes < kFixupStride || recordBytes > kMaxFileRecordSize ||
-        recordBytes % kFixupStride != 0) {
+    const uint8_t recordByte = boot.u8(Boot::kRecordSizeOffset);
+    const uint32_t recordBytes = sizeFromSignedByte(static_cast<int8_t>(recordByte), cluster);
+    constexpr uint32_t kStride = tagNtfsRecordHeader::kFixupStride;
+    if (recordBytes < kStride || recordBytes > kMaxFileRecordSize || recordBytes % kStride != 0) {
         std::snprintf(line, sizeof line,
                       "the NTFS boot sector has an unusable file record size (byte 0x%02X)",
-                      unsigned(boot[0x40]));
+                      unsigned(recordByte));
         failure = line;
         return false;
     }
-    const uint64_t mftCluster = le64(boot + 0x30);
+    const uint64_t mftCluster = boot.le64(Boot::kMftClusterOffset);
     if (mftCluster > UINT64_MAX / cluster) {
         failure = "the NTFS boot sector has an unusable MFT position (past 64-bit offsets)";
         return false;
@@ -125,29 +124,31 @@ bool CNTFSVolume::AcceptGeometry(const uint8_t* boot) {
     bytesPerSector = sectorBytes;
     sectorsPerCluster = sectors;
     clusterSize = cluster;
-    totalSectors = le64(boot + 0x28);
+    totalSectors = boot.le64(Boot::kTotalSectorsOffset);
     fileRecordSize = recordBytes;
     // Only index readers use this; an unusable value is kept as 0.
-    indexBlockSize = sizeFromSignedByte(static_cast<int8_t>(boot[0x44]), cluster);
+    indexBlockSize =
+        sizeFromSignedByte(static_cast<int8_t>(boot.u8(Boot::kIndexBlockSizeOffset)), cluster);
     mftOffset = mftCluster * cluster;
     return true;
 }
 
 void CNTFSVolume::OpenVolume() {
     CFileRecord volumeRecord(this);
-    volumeRecord.SetAttributeMask(0x63);
-    if (!volumeRecord.ReadRecord(3)) {
+    volumeRecord.SetAttributeMask(tagNtfsAttrMask::kVolumeRecord);
+    if (!volumeRecord.ReadRecord(tagNtfsRecordNumber::kVolume)) {
         failure = "the $Volume record (MFT record 3) cannot be read";
         return;
     }
     volumeRecord.LoadAttributes();
-    auto* info = dynamic_cast<CAttr_VolInfo*>(volumeRecord.Attributes(0x70).First());
+    auto* info = dynamic_cast<CAttr_VolInfo*>(
+        volumeRecord.Attributes(tagNtfsAttrType::kVolumeInformation).First());
     if (!info) {
         failure = "the $Volume record holds no $VOLUME_INFORMATION attribute";
         return;
     }
     version = static_cast<uint16_t>(info->MajorVersion() * 256 + info->MinorVersion());
-    if (version < 0x0300) {
+    if (version < kMinimumVersion) {
         char line[80];
         std::snprintf(line, sizeof line, "NTFS version %u.%u is below 3.0",
                       unsigned(info->MajorVersion()), unsigned(info->MinorVersion()));
@@ -158,8 +159,8 @@ void CNTFSVolume::OpenVolume() {
     failure.clear();
 
     mftRecord = std::make_unique<CFileRecord>(this);
-    mftRecord->SetAttributeMask(0x83);
-    if (!mftRecord->ReadRecord(0))
+    mftRecord->SetAttributeMask(tagNtfsAttrMask::kDataRecord);
+    if (!mftRecord->ReadRecord(tagNtfsRecordNumber::kMft))
         return;
     mftRecord->LoadAttributes();
     // A fragmented $MFT keeps its later pieces in other records, listed in
@@ -167,7 +168,7 @@ void CNTFSVolume::OpenVolume() {
     // A named one is taken only where there is no unnamed piece at all.
     mftData = mftRecord->UnnamedData();
     if (!mftData && !mftRecord->FirstUnnamedData())
-        mftData = mftRecord->Attributes(0x80).First();
+        mftData = mftRecord->Attributes(tagNtfsAttrType::kData).First();
     if (!mftData)
         mftRecord.reset();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CByteView.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,8 +16,8 @@ class CAttrBase;
 // that records from 16 on are found through the $MFT's data runs.
 class CNTFSVolume {
 public:
-    // Fixups always cover 512-byte strides, whatever the sector size.
-    static constexpr uint32_t kFixupStride = 512;
+    // 3.0 (Windows 2000) and later.
+    static constexpr uint16_t kMinimumVersion = 0x0300;
     static constexpr uint32_t kMaxFileRecordSize = 65536;
     static constexpr uint32_t kMaxClusterSize = 2 * 1024 * 1024;
 
@@ -52,7 +54,7 @@ public:
 
 private:
     bool OpenDevice(std::shared_ptr<CDevice> source);
-    bool AcceptGeometry(const uint8_t* boot);
+    bool AcceptGeometry(const CByteView& boot);
     void OpenVolume();
     void Close();
 

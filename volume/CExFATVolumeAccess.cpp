@@ -1,6 +1,6 @@
 #include "volume/CExFATVolumeAccess.h"
 
-#include "platform/CByteOrder.h"
+#include "platform/CByteView.h"
 #include "platform/CDevice.h"
 #include "volume/CVolumeOpenError.h"
 
@@ -107,14 +107,14 @@ void CExFATVolumeAccess::readBootRegion() {
     if (!readBytes(0, static_cast<uint32_t>(region.size()), region.data()))
         fail("the boot region cannot be read");
 
-    if (std::memcmp(&region[kFileSystemNameOffset], kFileSystemName, 8) != 0)
+    if (!CByteView::of(region).equals(kFileSystemNameOffset, kFileSystemName, 8))
         fail("the boot sector does not name exFAT");
-    if (CByteOrder::readLE16(&region[kBootSignatureOffset]) != kBootSignature)
+    if (CByteView::of(region).le16(kBootSignatureOffset) != kBootSignature)
         fail("the boot sector has no boot signature");
     for (size_t i = 0; i < kMustBeZeroLength; ++i)
-        if (region[kMustBeZeroOffset + i] != 0)
+        if (CByteView::of(region).u8(kMustBeZeroOffset + i) != 0)
             fail("the boot sector has FAT parameters where exFAT has zeros");
-    const uint32_t sectorShift = region[kBytesPerSectorShiftOffset];
+    const uint32_t sectorShift = CByteView::of(region).u8(kBytesPerSectorShiftOffset);
     if (sectorShift < kMinSectorShift || sectorShift > kMaxSectorShift)
         fail("the boot sector gives a bytes-per-sector shift of " + number(sectorShift));
     // The sector size is the device's. A boot sector that was written for
@@ -133,31 +133,31 @@ void CExFATVolumeAccess::readBootRegion() {
         sum = ((sum & 1) ? 0x80000000u : 0u) + (sum >> 1) + region[i];
     }
     for (size_t at = summed; at < region.size(); at += 4)
-        if (CByteOrder::readLE32(&region[at]) != sum)
+        if (CByteView::of(region).le32(at) != sum)
             fail("the boot region's checksum does not match");
 
-    const unsigned char* revision = &region[kRevisionOffset];
-    versionText =
-        "exFAT " + number(revision[1]) + "." + (revision[0] < 10 ? "0" : "") + number(revision[0]);
+    const CByteView revision = CByteView::of(region).sub(kRevisionOffset, 2);
+    versionText = "exFAT " + number(revision.u8(1)) + "." + (revision.u8(0) < 10 ? "0" : "") +
+                  number(revision.u8(0));
     checkGeometry(region);
 }
 
 // Every value that decides a read or an allocation is checked against the
 // device before anything is read or allocated on its word.
 void CExFATVolumeAccess::checkGeometry(const std::vector<unsigned char>& boot) {
-    const uint32_t clusterShift = boot[kSectorsPerClusterShiftOffset];
-    const uint32_t fatCount = boot[kNumberOfFatsOffset];
-    const uint64_t volumeLength = CByteOrder::readLE64(&boot[kVolumeLengthOffset]);
-    const uint32_t firstFat = CByteOrder::readLE32(&boot[kFatOffsetOffset]);
-    fatLength = CByteOrder::readLE32(&boot[kFatLengthOffset]);
-    heapOffset = CByteOrder::readLE32(&boot[kClusterHeapOffsetOffset]);
-    heapClusters = CByteOrder::readLE32(&boot[kClusterCountOffset]);
-    rootCluster = CByteOrder::readLE32(&boot[kRootDirectoryClusterOffset]);
-    const uint32_t flags = CByteOrder::readLE16(&boot[kVolumeFlagsOffset]);
+    const uint32_t clusterShift = CByteView::of(boot).u8(kSectorsPerClusterShiftOffset);
+    const uint32_t fatCount = CByteView::of(boot).u8(kNumberOfFatsOffset);
+    const uint64_t volumeLength = CByteView::of(boot).le64(kVolumeLengthOffset);
+    const uint32_t firstFat = CByteView::of(boot).le32(kFatOffsetOffset);
+    fatLength = CByteView::of(boot).le32(kFatLengthOffset);
+    heapOffset = CByteView::of(boot).le32(kClusterHeapOffsetOffset);
+    heapClusters = CByteView::of(boot).le32(kClusterCountOffset);
+    rootCluster = CByteView::of(boot).le32(kRootDirectoryClusterOffset);
+    const uint32_t flags = CByteView::of(boot).le16(kVolumeFlagsOffset);
 
-    if (clusterShift + boot[kBytesPerSectorShiftOffset] > kMaxClusterShift)
+    if (clusterShift + CByteView::of(boot).u8(kBytesPerSectorShiftOffset) > kMaxClusterShift)
         fail("the boot sector gives clusters of 2^" +
-             number(clusterShift + boot[kBytesPerSectorShiftOffset]) + " bytes");
+             number(clusterShift + CByteView::of(boot).u8(kBytesPerSectorShiftOffset)) + " bytes");
     clusterSectors = 1u << clusterShift;
     pieceShift = clusterShift > kMaxPieceShift ? clusterShift - kMaxPieceShift : 0;
     pieceSectors = clusterSectors >> pieceShift;
@@ -216,7 +216,7 @@ bool CExFATVolumeAccess::fatEntry(uint32_t cluster, uint32_t& next) {
             return false;
         fatSectorNumber = sector;
     }
-    next = CByteOrder::readLE32(&fatSector[byte % sectorSize]);
+    next = CByteView::of(fatSector).le32(byte % sectorSize);
     return true;
 }
 
@@ -248,16 +248,17 @@ void CExFATVolumeAccess::findBitmap(uint32_t& firstCluster, uint64_t& length) {
                 fail("the root directory cannot be read");
             scanned += sectorSize;
             for (size_t at = 0; at + kDirectoryEntrySize <= sectorSize; at += kDirectoryEntrySize) {
-                const unsigned char type = sector[at];
+                const CByteView entry = CByteView::of(sector).sub(at, kDirectoryEntrySize);
+                const unsigned char type = entry.u8(0);
                 if (type == kEndOfDirectory)
                     fail("the root directory has no allocation bitmap entry");
                 if (type != kAllocationBitmapEntry)
                     continue;
-                const bool second = sector[at + kBitmapFlagsOffset] & kSecondBitmapFlag;
+                const bool second = entry.u8(kBitmapFlagsOffset) & kSecondBitmapFlag;
                 if (second != secondFatActive)
                     continue;
-                firstCluster = CByteOrder::readLE32(&sector[at + kEntryFirstClusterOffset]);
-                length = CByteOrder::readLE64(&sector[at + kEntryDataLengthOffset]);
+                firstCluster = entry.le32(kEntryFirstClusterOffset);
+                length = entry.le64(kEntryDataLengthOffset);
                 return;
             }
         }

@@ -1,6 +1,6 @@
 #include "volume/CExtVolumeAccess.h"
 
-#include "platform/CByteOrder.h"
+#include "platform/CByteView.h"
 #include "platform/CDevice.h"
 #include "volume/CExtDeviceIo.h"
 #include "volume/CVolumeOpenError.h"
@@ -87,24 +87,24 @@ void CExtVolumeAccess::checkSuperblock() {
     if (!volumeHandle->readAt(kSuperblockOffset, super, kSuperblockBytes, got, error) ||
         got < kSuperblockBytes)
         fail("the superblock cannot be read");
-    if (CByteOrder::readLE16(&super[kMagicOffset]) != kExtMagic)
+    if (CByteView::of(super).le16(kMagicOffset) != kExtMagic)
         fail("the superblock does not name ext2, ext3 or ext4");
-    const uint32_t logBlockSize = CByteOrder::readLE32(&super[kLogBlockSizeOffset]);
+    const uint32_t logBlockSize = CByteView::of(super).le32(kLogBlockSizeOffset);
     if (logBlockSize > kMaxLogBlockSize)
         fail("the superblock gives blocks of 2^" + number(uint64_t(logBlockSize) + 10) + " bytes");
     // Block 0 holds the superblock on a volume of 1 KiB blocks, which then
     // begins its bitmaps at block 1 (unless it is bigalloc); libext2fs reads
     // past its bitmap buffers when told otherwise.
-    const bool bigalloc = CByteOrder::readLE32(&super[kRoCompatFeaturesOffset]) & kRoCompatBigalloc;
-    const uint32_t firstDataBlock = CByteOrder::readLE32(&super[kFirstDataBlockOffset]);
+    const bool bigalloc = CByteView::of(super).le32(kRoCompatFeaturesOffset) & kRoCompatBigalloc;
+    const uint32_t firstDataBlock = CByteView::of(super).le32(kFirstDataBlockOffset);
     const uint32_t expectedFirst = (logBlockSize == 0 && !bigalloc) ? 1 : 0;
     if (firstDataBlock != expectedFirst)
         fail("the superblock gives first data block " + number(firstDataBlock) + " where it is " +
              number(expectedFirst));
     const uint64_t size = uint64_t(1024) << logBlockSize;
-    uint64_t count = CByteOrder::readLE32(&super[kBlocksCountLowOffset]);
-    if (CByteOrder::readLE32(&super[kIncompatFeaturesOffset]) & kIncompat64Bit)
-        count |= uint64_t(CByteOrder::readLE32(&super[kBlocksCountHighOffset])) << 32;
+    uint64_t count = CByteView::of(super).le32(kBlocksCountLowOffset);
+    if (CByteView::of(super).le32(kIncompatFeaturesOffset) & kIncompat64Bit)
+        count |= uint64_t(CByteView::of(super).le32(kBlocksCountHighOffset)) << 32;
     if (count == 0 || count > volumeHandle->byteSize() / size)
         fail("the superblock gives " + number(count) + " blocks of " + number(size) +
              " bytes, more than the device holds (" + number(volumeHandle->byteSize()) + " bytes)");

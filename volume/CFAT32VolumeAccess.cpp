@@ -1,6 +1,7 @@
 #include "volume/CFAT32VolumeAccess.h"
 
 #include "platform/CByteOrder.h"
+#include "platform/CByteView.h"
 #include "platform/CDevice.h"
 #include "platform/CFileDevice.h"
 #include "platform/CHugePageBuffer.h"
@@ -90,10 +91,10 @@ void CFAT32VolumeAccess::readBootSector() {
     }
     std::memcpy(bootSector.data(), scratch.data(), kBootSectorSize);
 
-    clusterSectors = bootSector[kSectorsPerClusterOffset];
-    reservedSectorCount = CByteOrder::readLE16(&bootSector[kReservedSectorsOffset]);
-    fatCount = bootSector[kNumberOfFatsOffset];
-    fatSectors = CByteOrder::readLE32(&bootSector[kSectorsPerFat32Offset]);
+    clusterSectors = CByteView::of(bootSector).u8(kSectorsPerClusterOffset);
+    reservedSectorCount = CByteView::of(bootSector).le16(kReservedSectorsOffset);
+    fatCount = CByteView::of(bootSector).u8(kNumberOfFatsOffset);
+    fatSectors = CByteView::of(bootSector).le32(kSectorsPerFat32Offset);
 }
 
 // Every value that decides a read or an allocation is checked against the
@@ -112,13 +113,13 @@ void CFAT32VolumeAccess::checkGeometry() {
         fail("the boot sector gives 0 reserved sectors");
     if (fatCount == 0)
         fail("the boot sector gives 0 FATs");
-    if (CByteOrder::readLE16(&bootSector[kSectorsPerFat16Offset]) != 0)
+    if (CByteView::of(bootSector).le16(kSectorsPerFat16Offset) != 0)
         fail("the boot sector is that of a FAT12 or FAT16 volume");
     if (fatSectors == 0)
         fail("the boot sector gives 0 sectors per FAT");
     // The sector size is the device's. A boot sector that was written for
     // another sector size would put every cluster in the wrong place.
-    uint32_t declared = CByteOrder::readLE16(&bootSector[kBytesPerSectorOffset]);
+    uint32_t declared = CByteView::of(bootSector).le16(kBytesPerSectorOffset);
     if (!isSectorSize(declared))
         fail("the boot sector gives " + number(declared) +
              " bytes per sector, which no FAT32 volume has");
@@ -141,9 +142,9 @@ void CFAT32VolumeAccess::checkGeometry() {
 
     // The FAT must have an entry for every cluster of the data area the
     // boot sector describes (its own total, or the device where it gives none).
-    uint64_t totalSectors = CByteOrder::readLE32(&bootSector[kTotalSectors32Offset]);
+    uint64_t totalSectors = CByteView::of(bootSector).le32(kTotalSectors32Offset);
     if (totalSectors == 0)
-        totalSectors = CByteOrder::readLE16(&bootSector[kTotalSectors16Offset]);
+        totalSectors = CByteView::of(bootSector).le16(kTotalSectors16Offset);
     if (totalSectors <= dataStart)
         totalSectors = deviceSectors;
     const uint64_t dataClusters = (totalSectors - dataStart) / clusterSectors;
@@ -222,7 +223,7 @@ bool CFAT32VolumeAccess::readClusters(uint64_t first, uint64_t last, void* buffe
 }
 
 uint32_t CFAT32VolumeAccess::rootCluster() const {
-    return CByteOrder::readLE32(&bootSector[kRootClusterOffset]);
+    return CByteView::of(bootSector).le32(kRootClusterOffset);
 }
 
 namespace {
@@ -238,13 +239,15 @@ struct tagDirectorySector {
 
 tagDirectorySector readDirectorySector(const unsigned char* bytes, uint32_t size) {
     tagDirectorySector dir;
+    const CByteView sector(bytes, size);
     for (uint32_t at = 0; at + kDirEntrySize <= size; at += kDirEntrySize) {
-        const unsigned char* e = bytes + at;
-        if (e[0] == kDirEndMarker)
+        const CByteView e = sector.sub(at, kDirEntrySize);
+        const unsigned char first = e.u8(0);
+        if (first == kDirEndMarker)
             break;
-        if (e[0] == kDirDeleted)
+        if (first == kDirDeleted)
             continue;
-        const unsigned char attribute = e[kDirAttributeOffset];
+        const unsigned char attribute = e.u8(kDirAttributeOffset);
         if ((attribute & kAttrReservedBits) != 0) {
             dir.plausible = false;
             break;
@@ -253,13 +256,13 @@ tagDirectorySector readDirectorySector(const unsigned char* bytes, uint32_t size
             continue;
         // Short names hold no control characters (0x05 stands for 0xE5).
         for (int i = 0; i < 11; ++i)
-            if (e[i] < 0x20 && !(i == 0 && e[i] == 0x05))
+            if (e.u8(i) < 0x20 && !(i == 0 && e.u8(i) == 0x05))
                 dir.plausible = false;
         if (!dir.plausible)
             break;
-        const uint32_t cluster = (uint32_t(CByteOrder::readLE16(e + kDirClusterHighOffset)) << 16) |
-                                 CByteOrder::readLE16(e + kDirClusterLowOffset);
-        const bool dot = e[0] == '.';
+        const uint32_t cluster =
+            (uint32_t(e.le16(kDirClusterHighOffset)) << 16) | e.le16(kDirClusterLowOffset);
+        const bool dot = first == '.';
         if (at == 0 && dot && (attribute & kAttrDirectory))
             dir.startsWithDot = true;
         if (!dot && cluster != 0) {

@@ -1,6 +1,6 @@
 #include "volume/CFATVolumeAccess.h"
 
-#include "platform/CByteOrder.h"
+#include "platform/CByteView.h"
 #include "platform/CDevice.h"
 #include "volume/CVolumeOpenError.h"
 
@@ -60,15 +60,15 @@ void CFATVolumeAccess::readBootSector() {
     if (!volumeHandle->readAt(0, boot, kBootSectorBytes, got, error) || got < kBootSectorBytes)
         fail("the boot sector cannot be read");
 
-    const uint32_t declared = CByteOrder::readLE16(&boot[kBytesPerSectorOffset]);
-    clusterSectors = boot[kSectorsPerClusterOffset];
-    reservedSectors = CByteOrder::readLE16(&boot[kReservedSectorsOffset]);
-    const uint32_t fatCount = boot[kNumberOfFatsOffset];
-    rootEntries = CByteOrder::readLE16(&boot[kRootEntriesOffset]);
-    fatSectors = CByteOrder::readLE16(&boot[kSectorsPerFat16Offset]);
-    uint32_t totalSectors = CByteOrder::readLE16(&boot[kTotalSectors16Offset]);
+    const uint32_t declared = CByteView::of(boot).le16(kBytesPerSectorOffset);
+    clusterSectors = CByteView::of(boot).u8(kSectorsPerClusterOffset);
+    reservedSectors = CByteView::of(boot).le16(kReservedSectorsOffset);
+    const uint32_t fatCount = CByteView::of(boot).u8(kNumberOfFatsOffset);
+    rootEntries = CByteView::of(boot).le16(kRootEntriesOffset);
+    fatSectors = CByteView::of(boot).le16(kSectorsPerFat16Offset);
+    uint32_t totalSectors = CByteView::of(boot).le16(kTotalSectors16Offset);
     if (totalSectors == 0)
-        totalSectors = CByteOrder::readLE32(&boot[kTotalSectors32Offset]);
+        totalSectors = CByteView::of(boot).le32(kTotalSectors32Offset);
 
     // The sector size is the device's. A boot sector that was written for
     // another sector size would put every cluster in the wrong place.
@@ -133,12 +133,12 @@ void CFATVolumeAccess::loadFat() {
 uint32_t CFATVolumeAccess::entry(uint32_t cluster) const {
     if (entryBits == 16) {
         const size_t at = size_t(cluster) * 2;
-        return at + 2 <= fat.size() ? CByteOrder::readLE16(&fat[at]) : 0xFFFF;
+        return at + 2 <= fat.size() ? CByteView::of(fat).le16(at) : 0xFFFF;
     }
     const size_t at = size_t(cluster) + cluster / 2;
     if (at + 2 > fat.size())
         return 0xFFF;
-    const uint32_t pair = CByteOrder::readLE16(&fat[at]);
+    const uint32_t pair = CByteView::of(fat).le16(at);
     return (cluster & 1) ? pair >> 4 : pair & 0xFFF;
 }
 

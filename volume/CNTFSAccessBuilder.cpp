@@ -3,6 +3,7 @@
 #include "ntfs/CAttrBase.h"
 #include "ntfs/CFileRecord.h"
 #include "ntfs/CNTFSVolume.h"
+#include "ntfs/tagNtfsLayout.h"
 #include "platform/CDevice.h"
 #include "volume/CNTFSVolumeAccess.h"
 #include "volume/CVolumeOpenError.h"
@@ -46,9 +47,9 @@ std::unique_ptr<CNTFSVolumeAccess> CNTFSAccessBuilder::build() {
 
     holder->record = std::make_unique<CFileRecord>(&volume);
     CFileRecord& record = *holder->record;
-    if (!record.ReadRecord(6))
+    if (!record.ReadRecord(tagNtfsRecordNumber::kBitmap))
         throw CVolumeOpenError("the $Bitmap record (MFT record 6) cannot be read");
-    record.SetAttributeMask(0x83);
+    record.SetAttributeMask(tagNtfsAttrMask::kDataRecord);
     if (!record.LoadAttributes())
         throw CVolumeOpenError("the attributes of the $Bitmap record cannot be read "
                                "(damaged, compressed or encrypted)");

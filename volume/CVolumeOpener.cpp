@@ -1,5 +1,7 @@
 #include "volume/CVolumeOpener.h"
 
+#include "platform/CByteView.h"
+
 #include "platform/CFileDevice.h"
 #include "platform/CFsProbe.h"
 #include "volume/CExFATVolumeAccess.h"
@@ -97,6 +99,17 @@ CVolumeOpener::Kind CVolumeOpener::resolve(Choice choice, const std::string& fil
 }
 
 std::unique_ptr<CVolumeAccess> CVolumeOpener::build(Kind kind, std::shared_ptr<CDevice> device) {
+    try {
+        return buildAccess(kind, std::move(device));
+    } catch (const CByteRangeError&) {
+        // A structure whose fields run outside the bytes read for it.
+        throw CVolumeOpenError(std::string("the ") + kindText(kind) +
+                               " metadata is corrupt (a field lies outside its structure)");
+    }
+}
+
+std::unique_ptr<CVolumeAccess> CVolumeOpener::buildAccess(Kind kind,
+                                                          std::shared_ptr<CDevice> device) {
     switch (kind) {
     case Kind::Fat32:
         return std::make_unique<CFAT32VolumeAccess>(std::move(device));

@@ -66,5 +66,6 @@ public:
                                 const tagVolumeGeometry& geometry);
 
 private:
+    static std::unique_ptr<CVolumeAccess> buildAccess(Kind kind, std::shared_ptr<CDevice> device);
     static std::unique_ptr<CVolumeAccess> buildNtfs(std::shared_ptr<CDevice> device);
 };

@@ -130,13 +130,22 @@ TEST_F(NTFSRecord, RefusesTornOrForeignRecords) {
         EXPECT_FALSE(record.ReadRecord(n));
         EXPECT_EQ(record.RecordNumber(), n); // fetched, then refused
         EXPECT_EQ(record.Image(), nullptr);
+        EXPECT_EQ(record.LastFailure(), CFileRecord::Failure::Corrupt);
         EXPECT_FALSE(record.LoadAttributes());
     }
-    // A record past the end of the MFT data cannot be fetched at all.
+    // A record past the end of the MFT data cannot be fetched at all: a read
+    // error, not a corrupt record.
     EXPECT_FALSE(record.ReadRecord(40));
     EXPECT_EQ(record.RecordNumber(), CFileRecord::kNoRecord);
+    EXPECT_EQ(record.LastFailure(), CFileRecord::Failure::ReadError);
     EXPECT_FALSE(record.ReadRecord(~0ull >> 16));
     EXPECT_EQ(record.RecordNumber(), CFileRecord::kNoRecord);
+    EXPECT_EQ(record.LastFailure(), CFileRecord::Failure::ReadError);
+    image.putRecord(23, Record().resident(0x80, text("x")));
+    CFileRecord good(&open());
+    EXPECT_TRUE(good.ReadRecord(23));
+    EXPECT_TRUE(good.LoadAttributes());
+    EXPECT_EQ(good.LastFailure(), CFileRecord::Failure::None);
 }
 
 TEST_F(NTFSRecord, ReadsLowRecordsDirectlyAndOthersThroughTheMftData) {
@@ -200,6 +209,7 @@ TEST_F(NTFSRecord, RefusesCompressedOrEncryptedRecords) {
         ASSERT_TRUE(record.ReadRecord(20));
         record.SetAttributeMask(0x83);
         EXPECT_FALSE(record.LoadAttributes());
+        EXPECT_EQ(record.LastFailure(), CFileRecord::Failure::Unsupported);
         EXPECT_EQ(record.Attributes(0x10).Count(), 1u); // what was added stays
         EXPECT_EQ(record.Attributes(0x80).Count(), 0u);
     }
@@ -248,6 +258,8 @@ TEST_F(NTFSRecord, EndsTheWalkAtMalformedAttributes) {
         CFileRecord record(&open());
         ASSERT_TRUE(record.ReadRecord(20));
         EXPECT_EQ(record.LoadAttributes(), c.loads);
+        EXPECT_EQ(record.LastFailure(),
+                  c.loads ? CFileRecord::Failure::None : CFileRecord::Failure::Corrupt);
         EXPECT_EQ(record.Attributes(0x80).Count(), c.dataCount);
     }
     // A first attribute offset pointing at the record's last bytes.
