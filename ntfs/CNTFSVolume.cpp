@@ -93,7 +93,7 @@ bool CNTFSVolume::AcceptGeometry(const CByteView& boot) {
     uint32_t sectors = 0;
     if (clusterByte <= Boot::kLargestPlainSectorsPerCluster)
         sectors = clusterByte;
-    else if (256 - clusterByte <= Boot::kLargestSectorsPerClusterShift)
+    else if (256u - clusterByte <= Boot::kLargestSectorsPerClusterShift)
         sectors = uint32_t(1) << (256 - clusterByte);
     char line[200];
     if (sectorBytes < 256 || sectorBytes > 4096 || !isPowerOfTwo(sectorBytes) ||
