@@ -46,7 +46,7 @@ CScanDig::CScanDig(CValloraDlg* mainDialog, tagScanSource source, std::string ou
 
 CScanDig::~CScanDig() {
     // The worker holds this dialog until it ends.
-    stopValue.store(kAbandon);
+    stopValue.store(StopRequest::Abandon);
     abandoned.store(true);
     retired.store(true);
     pauseSweep(false);
@@ -65,7 +65,7 @@ CScanDig::OpenFunction CScanDig::defaultOpener() {
 }
 
 void CScanDig::OnInitDialog() {
-    stopValue.store(kRunning);
+    stopValue.store(StopRequest::Running);
     workerThread = std::make_unique<CScanWorker>(this, previous, &donePromise);
     connect(workerThread.get(), &QThread::finished, this, &CScanDig::onWorkerFinished);
     workerThread->start();
@@ -73,7 +73,7 @@ void CScanDig::OnInitDialog() {
 
 void CScanDig::retire() {
     retired.store(true);
-    stopValue.store(kAbandon);
+    stopValue.store(StopRequest::Abandon);
     abandoned.store(true);
     pauseSweep(false);
     releaseWaits();
@@ -113,13 +113,14 @@ void CScanDig::onWorkerFinished() {
 }
 
 bool CScanDig::scanRunning() const {
-    return workerThread && !finished && !scanOver && stopValue.load() != kAbandon;
+    return workerThread && !finished && !scanOver && stopValue.load() != StopRequest::Abandon;
 }
 
-int CScanDig::stopRequest() {
+CScanFrontEnd::StopRequest CScanDig::stopRequest() {
     if (paused.load()) {
         std::unique_lock<std::mutex> lock(pauseLock);
-        pauseWake.wait(lock, [this] { return !paused.load() || stopValue.load() == kAbandon; });
+        pauseWake.wait(
+            lock, [this] { return !paused.load() || stopValue.load() == StopRequest::Abandon; });
     }
     return stopValue.load();
 }
@@ -134,7 +135,7 @@ void CScanDig::pauseSweep(bool pause) {
 }
 
 void CScanDig::OnBnClickedCancel() {
-    if (foundCount.load() == 0 || stopValue.load() != kRunning) {
+    if (foundCount.load() == 0 || stopValue.load() != StopRequest::Running) {
         abandon();
         return;
     }
@@ -145,8 +146,8 @@ void CScanDig::OnBnClickedCancel() {
     const CUserPrompts::Answer answer =
         prompts->stopQuestion(this, tr("取消扫描以后,恢复已经扫描到的文件"), tr("提示"));
     --openBoxes;
-    if (answer == CUserPrompts::Answer::Yes && stopValue.load() == kRunning)
-        stopValue.store(kStopAndWrite);
+    if (answer == CUserPrompts::Answer::Yes && stopValue.load() == StopRequest::Running)
+        stopValue.store(StopRequest::StopAndWrite);
     else if (answer == CUserPrompts::Answer::No)
         abandon();
     pauseSweep(false);
@@ -170,7 +171,7 @@ void CScanDig::closeEvent(QCloseEvent* event) {
 }
 
 void CScanDig::abandon() {
-    stopValue.store(kAbandon);
+    stopValue.store(StopRequest::Abandon);
     abandoned.store(true);
     pauseSweep(false);
     detailsTimer.stop();
@@ -331,7 +332,7 @@ void CScanDig::setProgressPos(uint64_t position) {
 
 void CScanDig::showFailure(const QString& lead, const std::string& reason) {
     post([this, lead, reason] {
-        if (retired.load() || stopValue.load() == kAbandon)
+        if (retired.load() || stopValue.load() == StopRequest::Abandon)
             return; // the user has left this scan already
         scanOver = true;
         ++openBoxes;
@@ -363,7 +364,7 @@ bool CScanDig::confirmSweepWarnings(const std::vector<std::string>& warnings) {
 bool CScanDig::askToGoOn(const QString& text, const QString& caption) {
     auto yes = std::make_shared<bool>(false);
     runAndWait([this, text, caption, yes] {
-        if (stopValue.load() == kAbandon)
+        if (stopValue.load() == StopRequest::Abandon)
             return;
         ++openBoxes;
         *yes = prompts->question(this, text, caption) == CUserPrompts::Answer::Yes;
@@ -373,7 +374,7 @@ bool CScanDig::askToGoOn(const QString& text, const QString& caption) {
             abandon();
         }
     });
-    return *yes && stopValue.load() != kAbandon;
+    return *yes && stopValue.load() != StopRequest::Abandon;
 }
 
 void CScanDig::showSummary(const std::string& text, const std::string& caption) {

@@ -107,7 +107,7 @@ public:
     void setProgressRange(uint64_t maximum) override;
     void setProgressPos(uint64_t position) override;
     // Waits while the stop question is open.
-    int stopRequest() override;
+    StopRequest stopRequest() override;
     void publishFoundCount(uint32_t count) override { foundCount.store(count); }
     void showSummary(const std::string& text, const std::string& caption) override;
     void showMainDialog() override;
@@ -167,7 +167,7 @@ private:
     std::shared_future<void> done;
     std::unique_ptr<CScanWorker> workerThread;
 
-    std::atomic<int> stopValue{0};
+    std::atomic<StopRequest> stopValue{StopRequest::Running};
     std::atomic<bool> abandoned{false};
     std::atomic<bool> retired{false};
     bool finished = false;

@@ -11,7 +11,7 @@
 
 namespace {
 
-std::atomic<int> stopFlag{CScanFrontEnd::kRunning};
+std::atomic<CScanFrontEnd::StopRequest> stopFlag{CScanFrontEnd::StopRequest::Running};
 std::atomic<uint32_t> foundFlag{0};
 
 void onInterrupt(int) {
@@ -27,13 +27,13 @@ void CTerminalFrontEnd::interrupt() {
     static const char abandoning[] = "\nvallora-recover: abandoning the scan; nothing more is "
                                      "written (Ctrl-C again ends at once)\n";
     static const char ending[] = "\nvallora-recover: ending at once\n";
-    const int now = stopFlag.load();
-    if (now == CScanFrontEnd::kRunning && foundFlag.load() > 0) {
-        stopFlag.store(CScanFrontEnd::kStopAndWrite);
+    const CScanFrontEnd::StopRequest now = stopFlag.load();
+    if (now == CScanFrontEnd::StopRequest::Running && foundFlag.load() > 0) {
+        stopFlag.store(CScanFrontEnd::StopRequest::StopAndWrite);
         ssize_t ignored = ::write(STDERR_FILENO, stopping, sizeof stopping - 1);
         (void)ignored;
-    } else if (now != CScanFrontEnd::kAbandon) {
-        stopFlag.store(CScanFrontEnd::kAbandon);
+    } else if (now != CScanFrontEnd::StopRequest::Abandon) {
+        stopFlag.store(CScanFrontEnd::StopRequest::Abandon);
         ssize_t ignored = ::write(STDERR_FILENO, abandoning, sizeof abandoning - 1);
         (void)ignored;
     } else {
@@ -69,13 +69,15 @@ void CTerminalFrontEnd::installInterruptHandler() {
 }
 
 void CTerminalFrontEnd::showLabelText(int controlId, const std::string& text) {
-    if (controlId == kTotalLabel && text.rfind("搜索完成", 0) == 0) {
-        writing = true;
-        drawProgress(true);
-    } else if (writing && controlId == kPercentLabel) {
+    if (writing && controlId == kPercentLabel) {
         writePercent = text;
         drawProgress(false);
     }
+}
+
+void CTerminalFrontEnd::writingStarted() {
+    writing = true;
+    drawProgress(true);
 }
 
 void CTerminalFrontEnd::setProgressRange(uint64_t maximum) {
@@ -89,7 +91,7 @@ void CTerminalFrontEnd::setProgressPos(uint64_t pos) {
     drawProgress(false);
 }
 
-int CTerminalFrontEnd::stopRequest() {
+CScanFrontEnd::StopRequest CTerminalFrontEnd::stopRequest() {
     return stopFlag.load();
 }
 

@@ -30,7 +30,8 @@ public:
     void showLabelText(int controlId, const std::string& text) override;
     void setProgressRange(uint64_t maximum) override;
     void setProgressPos(uint64_t position) override;
-    int stopRequest() override;
+    StopRequest stopRequest() override;
+    void writingStarted() override;
     void publishFoundCount(uint32_t count) override;
     void showSummary(const std::string& text, const std::string& caption) override;
     void showMainDialog() override {}

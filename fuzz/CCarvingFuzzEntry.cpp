@@ -19,7 +19,7 @@ public:
     void showLabelText(int, const std::string&) override {}
     void setProgressRange(uint64_t) override {}
     void setProgressPos(uint64_t) override {}
-    int stopRequest() override { return kRunning; }
+    StopRequest stopRequest() override { return StopRequest::Running; }
     void publishFoundCount(uint32_t) override {}
     void showSummary(const std::string&, const std::string&) override {}
     void showMainDialog() override {}

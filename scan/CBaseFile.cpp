@@ -1,7 +1,7 @@
 #include "scan/CBaseFile.h"
 
-int CBaseFile::testSector(uint64_t, const unsigned char*, uint32_t) {
-    return kContinue;
+CBaseFile::Verdict CBaseFile::testSector(uint64_t, const unsigned char*, uint32_t) {
+    return Verdict::Continue;
 }
 
 std::string CBaseFile::fileName() const {

@@ -14,13 +14,14 @@ struct tagFilePiece {
 // A candidate or found file, known only by its position on the volume.
 class CBaseFile {
 public:
-    // Results of testSector.
-    enum : int { kContinue = 0, kAbandon = 1, kComplete = 2 };
+    // What testSector found: the file goes on, the candidate is given up
+    // (not a file), or the file ends in this sector.
+    enum class Verdict : int { Continue = 0, GiveUp = 1, Complete = 2 };
 
     virtual ~CBaseFile() = default;
     // Offered every sector from startSector on, in order and without gaps.
     // bytes points at the sector; at least four readable bytes follow it.
-    virtual int testSector(uint64_t sector, const unsigned char* bytes, uint32_t sectorSize);
+    virtual Verdict testSector(uint64_t sector, const unsigned char* bytes, uint32_t sectorSize);
 
     // "<startSector + 1982>.jpg", or "<startSector + 1982>-<startByte>.jpg"
     // for a file that begins inside its sector.

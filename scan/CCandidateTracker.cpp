@@ -12,10 +12,10 @@ bool CCandidateTracker::feedSector(uint64_t sector, const unsigned char* bytes) 
     if (!candidate)
         return false;
     switch (candidate->testSector(sector, bytes, sectorSize)) {
-    case CBaseFile::kComplete:
+    case CBaseFile::Verdict::Complete:
         foundFiles.push_back(std::move(candidate));
         return true;
-    case CBaseFile::kAbandon:
+    case CBaseFile::Verdict::GiveUp:
         candidate.reset();
         return false;
     default:

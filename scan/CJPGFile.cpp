@@ -23,7 +23,8 @@ CJPGFile* CJPGFile::tryCreate(const unsigned char* bytes, uint64_t sector) {
     return file;
 }
 
-int CJPGFile::testSector(uint64_t sector, const unsigned char* bytes, uint32_t size) {
+CBaseFile::Verdict CJPGFile::testSector(uint64_t sector, const unsigned char* bytes,
+                                        uint32_t size) {
     const uint32_t c =
         uint32_t(sector - startSector) * size; // this sector's first byte, from the start
     const uint32_t e = c + size;
@@ -35,7 +36,7 @@ int CJPGFile::testSector(uint64_t sector, const unsigned char* bytes, uint32_t s
         do {
             const unsigned char* h = bytes + (nextSegment - c);
             if (h[0] != 0xFF)
-                return kAbandon;
+                return Verdict::GiveUp;
             if (h[1] == 0xDA) {
                 scanDataReached = true;
                 break;
@@ -44,18 +45,18 @@ int CJPGFile::testSector(uint64_t sector, const unsigned char* bytes, uint32_t s
         } while (nextSegment <= e && nextSegment > c);
     }
     if (!scanDataReached)
-        return kContinue;
+        return Verdict::Continue;
 
     // End search: the sector's last non-zero byte must be the D9 of FF D9.
     uint32_t p = size - 1;
     while (p >= 2 && bytes[p] == 0)
         --p;
     if (p < 2)
-        return kContinue;
+        return Verdict::Continue;
     if (bytes[p] == 0xD9 && bytes[p - 1] == 0xFF) {
         lastSector = sector;
         endOffset = p;
-        return kComplete;
+        return Verdict::Complete;
     }
-    return kContinue;
+    return Verdict::Continue;
 }

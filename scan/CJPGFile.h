@@ -13,7 +13,7 @@ public:
     // True when the sector begins with one of the three start signatures.
     static bool hasStartSignature(const unsigned char* bytes);
 
-    int testSector(uint64_t sector, const unsigned char* bytes, uint32_t sectorSize) override;
+    Verdict testSector(uint64_t sector, const unsigned char* bytes, uint32_t sectorSize) override;
 
     // Offset of the next segment header from the first byte of the start sector.
     uint32_t nextSegment = 2;

@@ -17,8 +17,12 @@ public:
         kPercentLabel = 1012, // "%.2f%%" / "%d%%"
         kFoundLabel = 1013,   // "找到%u个文件"
     };
-    // Values of the stop request.
-    enum : int { kRunning = 0, kStopAndWrite = 1, kAbandon = 2 };
+    // The user's stop request.
+    enum class StopRequest : int {
+        Running = 0,      // go on
+        StopAndWrite = 1, // stop the sweep and write what was found
+        Abandon = 2,      // stop and write nothing more
+    };
 
     virtual ~CScanFrontEnd() = default;
 
@@ -26,8 +30,10 @@ public:
     virtual void showLabelText(int controlId, const std::string& text) = 0;
     virtual void setProgressRange(uint64_t maximum) = 0;
     virtual void setProgressPos(uint64_t position) = 0;
-    // 0 running, 1 stop the sweep and write what was found, 2 abandon.
-    virtual int stopRequest() = 0;
+    virtual StopRequest stopRequest() = 0;
+    // The sweep is over and the found files are being written (the total
+    // label now says so).
+    virtual void writingStarted() {}
     virtual void publishFoundCount(uint32_t count) = 0;
     // Shows the summary and returns once the user has seen it.
     virtual void showSummary(const std::string& text, const std::string& caption) = 0;

@@ -61,7 +61,7 @@ void CScanner::showText(int controlId, const std::string& text) {
 CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
     const uint32_t start = tickCount();
     sweep(frontEnd);
-    if (scanDialog->stopRequest() == CScanFrontEnd::kAbandon)
+    if (scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon)
         return Outcome::Abandoned;
 
     recoverAll();
@@ -82,7 +82,8 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
     if (thoroughMode)
         summary += thoroughSummary();
     // Only a sweep that reached the end of the volume is complete.
-    const bool untouched = scanDialog->stopRequest() == CScanFrontEnd::kRunning && !lostSource;
+    const bool untouched =
+        scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Running && !lostSource;
     if (!sweptWhole())
         summary += "\n" + partialSweepText();
     scanDialog->showSummary(summary, untouched ? "扫描完成" : "扫描终止");
@@ -111,7 +112,7 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
         ++i;
     const uint64_t firstSwept = i;
     uint64_t lastSwept = 0;
-    while (i < clusterCount && scanDialog->stopRequest() == CScanFrontEnd::kRunning &&
+    while (i < clusterCount && scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Running &&
            !lostSource) {
         const uint64_t last = findFreeRun(i);
         readAndTestRun(i, last);
@@ -131,7 +132,7 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     }
     sweptTo = i < clusterCount ? i : clusterCount;
     // A sweep that ended early shows where it ended, on the bar and the labels.
-    if (!sweptWhole() && scanDialog->stopRequest() != CScanFrontEnd::kAbandon)
+    if (!sweptWhole() && scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Abandon)
         reportProgress(sweptTo);
 }
 
@@ -346,9 +347,9 @@ void CScanner::writeReport() {
     tagReportScan scan;
     scan.clusterSize = clusterSize;
     scan.clusterCount = clusterCount;
-    scan.outcome = lostSource                                             ? "source lost"
-                   : scanDialog->stopRequest() == CScanFrontEnd::kRunning ? "completed"
-                                                                          : "stopped";
+    scan.outcome = lostSource ? "source lost"
+                   : scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Running ? "completed"
+                                                                                      : "stopped";
     bool written = false;
     try {
         const std::string text = CDfxmlReport::document(reportSource, scan, log);

@@ -51,7 +51,7 @@ void CScanner::writePartialFiles() {
         return failAll(std::string("cannot use the folder: ") + std::strerror(error));
 
     for (auto& file : partialFiles) {
-        if (scanDialog->stopRequest() == CScanFrontEnd::kAbandon)
+        if (scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon)
             break;
         const size_t failed = failures.size(), renamedBefore = renamed.size();
         const size_t logged = log.files().size();

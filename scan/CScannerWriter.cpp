@@ -8,7 +8,6 @@
 #include "volume/CVolumeAccess.h"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -25,16 +24,13 @@ bool CScanner::handFilesToInvokingUser() {
 
 void CScanner::recoverAll() {
     showText(CScanFrontEnd::kTotalLabel, "搜索完成,文件恢复中...");
+    scanDialog->writingStarted();
     const uint32_t total = uint32_t(tracker->foundFiles.size());
     uint32_t handled = 0;
     uint32_t percentSum = 0;
     writtenCount = 0;
     renamed.clear();
     identicalCount = 0;
-
-    // A file-size limit must fail the write, not kill the program before it
-    // can tell which files were not written.
-    std::signal(SIGXFSZ, SIG_IGN);
 
     int folderFd = outputFd;
     std::string folderError;
@@ -51,7 +47,7 @@ void CScanner::recoverAll() {
     }
 
     for (auto& file : tracker->foundFiles) {
-        if (scanDialog->stopRequest() == CScanFrontEnd::kAbandon)
+        if (scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon)
             break;
         bool written;
         if (folderFd >= 0) {
@@ -73,7 +69,7 @@ void CScanner::recoverAll() {
         showText(CScanFrontEnd::kPercentLabel, text);
         scanDialog->setProgressPos(handled);
     }
-    if (scanDialog->stopRequest() == CScanFrontEnd::kAbandon && handled < total)
+    if (scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon && handled < total)
         writingAbandoned = true;
     if (folderFd >= 0 && folderFd != outputFd)
         ::close(folderFd);
@@ -105,7 +101,7 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
     while (file->pieces.empty()) { // a file in one stretch
         // Abandon stops the file being written, however long it is; what
         // was written of it goes.
-        if (scanDialog && scanDialog->stopRequest() == CScanFrontEnd::kAbandon) {
+        if (scanDialog && scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon) {
             out.discard();
             writingAbandoned = true;
             return false;
@@ -153,7 +149,7 @@ bool CScanner::writePieces(CBaseFile* file, CRecoveredFile& out, std::string& er
     input.start(file->pieces, length);
     for (;;) {
         // Abandon stops the file being written, however long it is.
-        if (scanDialog && scanDialog->stopRequest() == CScanFrontEnd::kAbandon) {
+        if (scanDialog && scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon) {
             writingAbandoned = true;
             return false;
         }

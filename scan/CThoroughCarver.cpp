@@ -10,7 +10,8 @@ constexpr std::chrono::milliseconds kPollEvery(50);
 } // namespace
 
 CThoroughCarver::CThoroughCarver(CVolumeAccess* access, uint32_t sectorSize, bool keepPartial,
-                                 std::function<int()> stopRequest, std::function<void()> onPhoto)
+                                 std::function<CScanFrontEnd::StopRequest()> stopRequest,
+                                 std::function<void()> onPhoto)
     : sectorSize(sectorSize), keepPartials(keepPartial), stopRequest(std::move(stopRequest)),
       onPhoto(std::move(onPhoto)), tracker(sectorSize), freeSpace(access) {
     // Positioned reads: the worker may read while the sweep reads.
@@ -23,7 +24,7 @@ CThoroughCarver::CThoroughCarver(CVolumeAccess* access, uint32_t sectorSize, boo
 CThoroughCarver::~CThoroughCarver() = default;
 
 bool CThoroughCarver::abandoned() {
-    if (stopRequest() != CScanFrontEnd::kAbandon)
+    if (stopRequest() != CScanFrontEnd::StopRequest::Abandon)
         return false;
     worker->cancel();
     return true;

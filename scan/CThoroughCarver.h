@@ -3,6 +3,7 @@
 #include "scan/CBaseFile.h"
 #include "scan/CDecodeWorker.h"
 #include "scan/CFreeSpaceMap.h"
+#include "scan/CScanFrontEnd.h"
 #include "scan/CThoroughTracker.h"
 
 #include <cstdint>
@@ -24,7 +25,8 @@ public:
     // stopRequest gives the front end's stop request; onPhoto is called on
     // the sweep thread for every new photo.
     CThoroughCarver(CVolumeAccess* access, uint32_t sectorSize, bool keepPartial,
-                    std::function<int()> stopRequest, std::function<void()> onPhoto);
+                    std::function<CScanFrontEnd::StopRequest()> stopRequest,
+                    std::function<void()> onPhoto);
     ~CThoroughCarver();
 
     void feedSector(uint64_t sector, const unsigned char* bytes);
@@ -47,7 +49,7 @@ private:
 
     uint32_t sectorSize;
     bool keepPartials;
-    std::function<int()> stopRequest;
+    std::function<CScanFrontEnd::StopRequest()> stopRequest;
     std::function<void()> onPhoto;
     CThoroughTracker tracker;
     CFreeSpaceMap freeSpace;

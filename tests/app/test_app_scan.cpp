@@ -122,8 +122,9 @@ private slots:
         QTest::addColumn<Answer>("answer");
         QTest::addColumn<int>("questions");
         QTest::addColumn<int>("stop");
-        const int running = CScanDig::kRunning, write = CScanDig::kStopAndWrite,
-                  abandon = CScanDig::kAbandon;
+        using Stop = CScanFrontEnd::StopRequest;
+        const int running = int(Stop::Running), write = int(Stop::StopAndWrite),
+                  abandon = int(Stop::Abandon);
         QTest::addRow("nothing found") << 0u << Trigger::Button << Answer::Yes << 0 << abandon;
         QTest::addRow("Yes") << 3u << Trigger::Button << Answer::Yes << 1 << write;
         QTest::addRow("No") << 3u << Trigger::Button << Answer::No << 1 << abandon;
@@ -154,17 +155,17 @@ private slots:
         QCOMPARE(prompts.questions, questions);
         if (questions)
             QCOMPARE(prompts.questionTexts.last(), QString("取消扫描以后,恢复已经扫描到的文件"));
-        QCOMPARE(scan->stopRequest(), stop);
+        QCOMPARE(int(scan->stopRequest()), stop);
         QVERIFY(!scan->sweepPaused());
-        const bool abandoned = stop == CScanDig::kAbandon;
+        const bool abandoned = stop == int(CScanFrontEnd::StopRequest::Abandon);
         QCOMPARE(dialog->isVisible(), abandoned);
         QCOMPARE(scan->isVisible(), !abandoned);
 
-        if (stop == CScanDig::kStopAndWrite) {
+        if (stop == int(CScanFrontEnd::StopRequest::StopAndWrite)) {
             // A second Cancel abandons at once, without a question.
             scan->OnBnClickedCancel();
             QCOMPARE(prompts.questions, questions);
-            QCOMPARE(scan->stopRequest(), int(CScanDig::kAbandon));
+            QCOMPARE(int(scan->stopRequest()), int(CScanFrontEnd::StopRequest::Abandon));
             QVERIFY(dialog->isVisible());
             QVERIFY(!scan->isVisible());
         }
@@ -180,7 +181,7 @@ private slots:
         // Stands in for the scanner, which asks for the stop request before every run.
         std::atomic<int> runs{0};
         QThread* sweep = QThread::create([&] {
-            while (scan->stopRequest() == CScanDig::kRunning) {
+            while (scan->stopRequest() == CScanFrontEnd::StopRequest::Running) {
                 ++runs;
                 QThread::msleep(1);
             }
@@ -207,7 +208,7 @@ private slots:
         prompts.answer = Answer::No;
         scan->OnBnClickedCancel();
         QVERIFY(sweep->wait(5000));
-        QCOMPARE(scan->stopRequest(), int(CScanDig::kAbandon));
+        QCOMPARE(int(scan->stopRequest()), int(CScanFrontEnd::StopRequest::Abandon));
         delete sweep;
         delete scan;
     }

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -89,4 +90,33 @@ TEST(SignalsAndStatus, ClosedStandardOutputDoesNotKillTheRecovery) {
     ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(CTempDir::readFile(dir.file("out/1983.jpg")), photo);
+}
+
+TEST(SignalsAndStatus, FileSizeLimitFailsTheWriteNotTheProgram) {
+    CTempDir dir;
+    const auto photo = CJpegMaker::make(CJpegMaker::Kind::Jfif, 200, 150, 3);
+    ASSERT_GT(photo.size(), 1024u);
+    std::vector<unsigned char> card(512 + photo.size() + 4096, 0);
+    std::copy(photo.begin(), photo.end(), card.begin() + 512);
+    CTempDir::writeFile(dir.file("card.img"), card);
+    fs::create_directory(dir.file("out"));
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const rlimit limit{1024, 1024}; // no file may grow past 1 KiB
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::signal(SIGXFSZ, SIG_DFL);
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            ::_exit(126);
+        ::execl(kProgram.c_str(), kProgram.c_str(), dir.file("card.img").c_str(),
+                dir.file("out").c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 1); // the photo was found but not written
+    EXPECT_FALSE(fs::exists(dir.file("out/1983.jpg")));
 }

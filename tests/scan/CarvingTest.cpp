@@ -76,10 +76,10 @@ TEST(JpegHeaderWalk, WorkedExampleCompletesInSecondSector) {
 
     std::unique_ptr<CJPGFile> file(CJPGFile::tryCreate(s.at(0), 700));
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->testSector(700, s.at(0), kSector), CBaseFile::kContinue);
+    EXPECT_EQ(file->testSector(700, s.at(0), kSector), CBaseFile::Verdict::Continue);
     EXPECT_TRUE(file->scanDataReached);
     EXPECT_EQ(file->nextSegment, 291u);
-    EXPECT_EQ(file->testSector(701, s.at(1), kSector), CBaseFile::kComplete);
+    EXPECT_EQ(file->testSector(701, s.at(1), kSector), CBaseFile::Verdict::Complete);
     EXPECT_EQ(file->lastSector, 701u);
     EXPECT_EQ(file->endOffset, 300u);
     EXPECT_EQ((file->lastSector - file->startSector) * kSector + file->endOffset + 1, 813u);
@@ -93,10 +93,10 @@ TEST(JpegHeaderWalk, HeaderOnSectorBoundaryIsReadFromTheFollowingSector) {
 
     std::unique_ptr<CJPGFile> file(CJPGFile::tryCreate(s.at(0), 800));
     ASSERT_TRUE(file);
-    EXPECT_EQ(file->testSector(800, s.at(0), kSector), CBaseFile::kContinue);
+    EXPECT_EQ(file->testSector(800, s.at(0), kSector), CBaseFile::Verdict::Continue);
     EXPECT_EQ(file->nextSegment, 512u);
     EXPECT_TRUE(file->scanDataReached); // seen in sector 801's first bytes
-    EXPECT_EQ(file->testSector(801, s.at(1), kSector), CBaseFile::kComplete);
+    EXPECT_EQ(file->testSector(801, s.at(1), kSector), CBaseFile::Verdict::Complete);
     EXPECT_EQ(file->endOffset, 511u);
 }
 
@@ -107,7 +107,7 @@ TEST(JpegHeaderWalk, SegmentLengthsZeroAndMaximum) {
         s.set(20, {0xFF, 0xFE, 0x00, 0x00}); // length 0: the walk moves on by 2,
         std::unique_ptr<CJPGFile> file(CJPGFile::tryCreate(s.at(0), 1));
         // onto the length bytes themselves, which are no marker
-        EXPECT_EQ(file->testSector(1, s.at(0), kSector), CBaseFile::kAbandon);
+        EXPECT_EQ(file->testSector(1, s.at(0), kSector), CBaseFile::Verdict::GiveUp);
         EXPECT_EQ(file->nextSegment, 22u);
     }
     {
@@ -115,7 +115,7 @@ TEST(JpegHeaderWalk, SegmentLengthsZeroAndMaximum) {
         writeShortHeader(s);
         s.set(20, {0xFF, 0xFE, 0xFF, 0xFF}); // length 0xFFFF: on by 65537
         std::unique_ptr<CJPGFile> file(CJPGFile::tryCreate(s.at(0), 1));
-        EXPECT_EQ(file->testSector(1, s.at(0), kSector), CBaseFile::kContinue);
+        EXPECT_EQ(file->testSector(1, s.at(0), kSector), CBaseFile::Verdict::Continue);
         EXPECT_EQ(file->nextSegment, 20u + 65537u);
         EXPECT_FALSE(file->scanDataReached);
     }
@@ -126,7 +126,7 @@ TEST(JpegHeaderWalk, NonMarkerAtHeaderAbandons) {
     writeShortHeader(s);
     s.bytes[20] = 0x00;
     std::unique_ptr<CJPGFile> file(CJPGFile::tryCreate(s.at(0), 1));
-    EXPECT_EQ(file->testSector(1, s.at(0), kSector), CBaseFile::kAbandon);
+    EXPECT_EQ(file->testSector(1, s.at(0), kSector), CBaseFile::Verdict::GiveUp);
 }
 
 TEST(JpegEndSearch, WholeImageInOneSector) {

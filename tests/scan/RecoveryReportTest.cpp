@@ -43,7 +43,7 @@ TEST(RecoveryReport, StoppedSweepStillWritesTheReportWithWhatWasSweptAndWritten)
     CRecordingFrontEnd ui(out.path());
     ui.onLabel = [&](int id, const std::string&) {
         if (id == CScanFrontEnd::kFoundLabel)
-            ui.stop = CScanFrontEnd::kStopAndWrite;
+            ui.stop = CScanFrontEnd::StopRequest::StopAndWrite;
     };
     CScanner scanner(&volume);
     scanner.setReport(memorySource());

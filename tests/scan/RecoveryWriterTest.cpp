@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/resource.h>
@@ -99,7 +100,7 @@ TEST(RecoveryWriter, AbandonIsHonouredBetweenFilesOnly) {
     // Abandon while the second file is being read.
     volume.onSectorRead = [&](uint32_t first, uint32_t) {
         if (first == 20)
-            ui.stop = CScanFrontEnd::kAbandon;
+            ui.stop = CScanFrontEnd::StopRequest::Abandon;
     };
     ui.labels.clear();
     scanner.recoverAll();
@@ -208,6 +209,7 @@ TEST(RecoveryWriterFailures, FullOutputDiskFailsOnlyTheFilesThatDoNotFit) {
         rlimit limit{16 * 1024, 16 * 1024}; // no file may grow past 16 KiB
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
             return 10;
+        std::signal(SIGXFSZ, SIG_IGN); // as both programs' main() does
         CMemoryVolumeAccess volume(200, 1);
         volume.put(10, miniJpeg(2));
         volume.put(20, miniJpeg(50)); // 25 KiB: does not fit
@@ -289,7 +291,7 @@ TEST(RecoveryWriter, AbandonStopsTheFileBeingWrittenAndLeavesNothingOfIt) {
     // Abandon while the long file's second piece is read.
     volume.onSectorRead = [&](uint32_t first, uint32_t) {
         if (first == 20 + CScanner::kBufferSectors)
-            ui.stop = CScanFrontEnd::kAbandon;
+            ui.stop = CScanFrontEnd::StopRequest::Abandon;
     };
     scanner.recoverAll();
     EXPECT_EQ(namesIn(out.path()), std::vector<std::string>{"1987.jpg"})

@@ -136,7 +136,8 @@ TEST(ScannerProgress, SectorCountsUseSectorsPerCluster) {
 }
 
 TEST(ScannerRun, StopRequestsEndTheSweepAfterTheCurrentRun) {
-    for (int request : {CScanFrontEnd::kStopAndWrite, CScanFrontEnd::kAbandon}) {
+    for (CScanFrontEnd::StopRequest request :
+         {CScanFrontEnd::StopRequest::StopAndWrite, CScanFrontEnd::StopRequest::Abandon}) {
         CTempDir out;
         CMemoryVolumeAccess volume(100000, 1);
         volume.put(30000, miniJpeg(2)); // after the stop, in the same run
@@ -149,7 +150,7 @@ TEST(ScannerRun, StopRequestsEndTheSweepAfterTheCurrentRun) {
         CScanner scanner(&volume);
         const auto outcome = scanner.run(&ui);
         EXPECT_EQ(volume.clusterReads, (Reads{{1, 40000}}));
-        if (request == CScanFrontEnd::kStopAndWrite) {
+        if (request == CScanFrontEnd::StopRequest::StopAndWrite) {
             EXPECT_EQ(outcome, CScanner::Outcome::Stopped);
             ASSERT_EQ(ui.summaries.size(), 1u);
             EXPECT_EQ(ui.summaries[0].second, "扫描终止");

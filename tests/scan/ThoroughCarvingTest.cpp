@@ -311,13 +311,13 @@ TEST(ThoroughCarving, CancelDuringTheSweepWorksAsInTheDefaultMode) {
     for (Mode mode : {Mode::Default, Mode::Thorough}) {
         const char* named = mode == Mode::Default ? "default" : "thorough";
         const tagScan stopped = scan(card, mode, [](CRecordingFrontEnd& ui) {
-            ui.onProgress = [&ui](uint32_t) { ui.stop = CScanFrontEnd::kStopAndWrite; };
+            ui.onProgress = [&ui](uint32_t) { ui.stop = CScanFrontEnd::StopRequest::StopAndWrite; };
         });
         EXPECT_EQ(stopped.outcome, CScanner::Outcome::Stopped) << named;
         EXPECT_EQ(stopped.files, (Files{{Card::name(100), first}})) << named;
 
         const tagScan abandoned = scan(card, mode, [](CRecordingFrontEnd& ui) {
-            ui.onProgress = [&ui](uint32_t) { ui.stop = CScanFrontEnd::kAbandon; };
+            ui.onProgress = [&ui](uint32_t) { ui.stop = CScanFrontEnd::StopRequest::Abandon; };
         });
         EXPECT_EQ(abandoned.outcome, CScanner::Outcome::Abandoned) << named;
         EXPECT_TRUE(abandoned.files.empty()) << named;
