@@ -112,14 +112,14 @@ int CRecoverCommand::run(int argc, char** argv) {
 
     if (scanner.unreadableSectors() > 0)
         std::fprintf(stderr, "vallora-recover: %llu sectors could not be read and were skipped\n",
-                     (unsigned long long)scanner.unreadableSectors());
+                     static_cast<unsigned long long>(scanner.unreadableSectors()));
     reportUnreadableRanges(scanner);
     if (scanner.sourceDead())
         std::fprintf(stderr,
                      "vallora-recover: every read of %s failed over %llu MiB (a dead card or a "
                      "failing reader?); the sweep ended early\n",
                      options.source.c_str(),
-                     (unsigned long long)(CScanner::kDeadStretchBytes >> 20));
+                     static_cast<unsigned long long>(CScanner::kDeadStretchBytes >> 20));
     else if (scanner.sourceLost())
         std::fprintf(stderr,
                      "vallora-recover: %s went away during the sweep (unplugged?); the "

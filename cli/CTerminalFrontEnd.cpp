@@ -120,8 +120,8 @@ void CTerminalFrontEnd::drawProgress(bool force) {
         std::snprintf(line, sizeof line,
                       "\r%6.2f%%  %llu of %llu sectors swept  %u images found  %s MB/s  "
                       "ETA %s",
-                      share * 100, (unsigned long long)position * sectorsPerCluster,
-                      (unsigned long long)range * sectorsPerCluster, found,
+                      share * 100, static_cast<unsigned long long>(position) * sectorsPerCluster,
+                      static_cast<unsigned long long>(range) * sectorsPerCluster, found,
                       CProgressMeter::megabytesPerSecondText(r.bytesPerSecond).c_str(),
                       eta.c_str());
     }

@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 corpus=$root/fuzz/corpus
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-mkdir -p "$corpus/exfat_volume" "$corpus/fat_volume" "$corpus/ext_volume"
+mkdir -p "$corpus/exfat_volume" "$corpus/fat_volume" "$corpus/fat32_volume" "$corpus/ext_volume"
 
 # A few small files to write and delete.
 mkdir "$tmp/files"
@@ -53,6 +53,25 @@ fat() {
 fat mkfs-fat12 1M -F 12
 fat mkfs-fat16-s1 4M -F 16 -s 1
 fat mkfs-fat12-f1-s4 2M -F 12 -f 1 -s 4
+
+# FAT32 needs 65525 clusters or more: the volumes are larger than the fuzz
+# device (8 MiB), whose rest reads as zeros, but their FATs and files lie in
+# its first megabytes.
+fat32() {
+    local name=$1 size=$2
+    shift 2
+    rm -f "$tmp/v.img"
+    truncate -s "$size" "$tmp/v.img"
+    mkfs.fat -F 32 "$@" "$tmp/v.img" >/dev/null
+    for i in 1 2 3; do mcopy -i "$tmp/v.img" "$tmp/files/F$i.BIN" ::/; done
+    mmd -i "$tmp/v.img" ::/DCIM
+    mcopy -i "$tmp/v.img" "$tmp/files/F1.BIN" ::/DCIM/
+    mdel -i "$tmp/v.img" ::/F2.BIN
+    cut_image "$tmp/v.img" "$corpus/fat32_volume/$name"
+}
+fat32 mkfs-fat32-s1 40M -s 1
+fat32 mkfs-fat32-s2-f1 70M -s 2 -f 1
+fat32 mkfs-fat32-s1-r64 40M -s 1 -R 64
 
 ext() {
     local name=$1 size=$2

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang (address and undefined-behaviour
-# sanitizers) and runs each for a while over its seed corpus.
+# Builds the libFuzzer targets with clang (CMake, VALLORA_FUZZ=ON: address
+# and undefined-behaviour sanitizers) and runs each for a while over its
+# seed corpus.
 #
 #   fuzz/run-fuzzers.sh [seconds-per-target] [target...]
 #   fuzz/run-fuzzers.sh --coverage [target...]
@@ -9,12 +10,12 @@
 # seeds) through a build with source-based coverage and prints the line and
 # branch coverage of the target's own files (needs llvm-profdata, llvm-cov).
 #
-# Targets: ntfs_volume, carving, exfat_volume, fat_volume, ext_volume
-# (default: all). Work files go to $VALLORA_FUZZ_DIR
-# (default build-fuzz/ in the source tree): the grown corpus, crash inputs
-# under artifacts/<target>/, and a log per target. A crash ends that target's
-# run with a non-zero status; keep the input as a regression seed under
-# fuzz/corpus/<target>/.
+# Targets: carving, ntfs_volume, exfat_volume, fat_volume, fat32_volume,
+# ext_volume (default: all). Work files go to $VALLORA_FUZZ_DIR (default
+# build-fuzz/ in the source tree): the build, the grown corpus, crash inputs
+# under artifacts/<target>/, and a log per target. A crash ends that
+# target's run with a non-zero status; keep the input as a regression seed
+# under fuzz/corpus/<target>/.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,63 +30,50 @@ else
     [ $# -gt 0 ] && shift
 fi
 cxx=${VALLORA_FUZZ_CXX:-clang++}
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-       -fno-omit-frame-pointer -I"$root" -I"$root/fuzz" -I"$root/fixtures")
-
-declare -A sources
-sources[ntfs_volume]="fuzz/ntfs_volume_fuzzer.cpp fuzz/CNTFSFuzzEntry.cpp
-    $(cd "$root" && echo ntfs/*.cpp) volume/CNTFSVolumeAccess.cpp
-    volume/CNTFSAccessBuilder.cpp volume/CVolumeAccess.cpp platform/CFileDevice.cpp"
-sources[carving]="fuzz/carving_fuzzer.cpp fuzz/CCarvingFuzzEntry.cpp
-    $(cd "$root" && echo scan/*.cpp) volume/CVolumeAccess.cpp platform/CFileDevice.cpp
-    platform/CHugePageBuffer.cpp"
-
-volume_sources="fuzz/CVolumeFuzzEntry.cpp $(cd "$root" && echo volume/*.cpp ntfs/*.cpp)
-    platform/CFileDevice.cpp platform/CFsProbe.cpp platform/CHugePageBuffer.cpp"
-sources[exfat_volume]="fuzz/exfat_volume_fuzzer.cpp $volume_sources"
-sources[fat_volume]="fuzz/fat_volume_fuzzer.cpp $volume_sources"
-sources[ext_volume]="fuzz/ext_volume_fuzzer.cpp $volume_sources"
-declare -A libraries
-for target in exfat_volume fat_volume ext_volume; do
-    libraries[$target]="-lblkid -lext2fs -lcom_err"
-done
-
+all=(carving ntfs_volume exfat_volume fat_volume fat32_volume ext_volume)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-    targets=("${!sources[@]}")
+    targets=("${all[@]}")
 fi
-
-mkdir -p "$out"
-status=0
 for target in "${targets[@]}"; do
-    if [ -z "${sources[$target]:-}" ]; then
+    if [[ ! " ${all[*]} " == *" $target "* ]]; then
         echo "unknown fuzz target: $target" >&2
         exit 2
     fi
-    files=()
-    for f in ${sources[$target]}; do files+=("$root/$f"); done
+done
+
+build=$out/build
+cmake_args=(-DVALLORA_FUZZ=ON -DVALLORA_BUILD_TESTS=OFF -DVALLORA_BUILD_GUI=OFF
+            -DCMAKE_BUILD_TYPE=RelWithDebInfo)
+if [ "$coverage" = 1 ]; then
+    build=$out/build-coverage
+    cmake_args+=(-DVALLORA_FUZZ_SANITIZERS= "-DCMAKE_CXX_FLAGS=-fprofile-instr-generate -fcoverage-mapping"
+                 "-DCMAKE_EXE_LINKER_FLAGS=-fprofile-instr-generate")
+fi
+mkdir -p "$out"
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+CXX=$cxx cmake -S "$root" -B "$build" "${generator[@]}" "${cmake_args[@]}" >"$out/cmake.log"
+cmake --build "$build" --target $(printf '%s_fuzzer ' "${targets[@]}") -j "$(nproc)"
+
+status=0
+for target in "${targets[@]}"; do
+    binary="$build/fuzz/${target}_fuzzer"
     corpus="$out/corpus/$target"
     seeds="$root/fuzz/corpus/$target"
     artifacts="$out/artifacts/$target/"
     mkdir -p "$corpus" "$artifacts"
 
     if [ "$coverage" = 1 ]; then
-        binary="$out/${target}_coverage"
-        echo "== building $binary"
-        "$cxx" -std=c++20 -O1 -fsanitize=fuzzer -fprofile-instr-generate -fcoverage-mapping \
-            -I"$root" -I"$root/fuzz" -I"$root/fixtures" "${files[@]}" ${libraries[$target]:-} -o "$binary"
         rm -f "$out/$target.profraw"
         LLVM_PROFILE_FILE="$out/$target.profraw" "$binary" -runs=0 "$corpus" "$seeds" \
             >"$out/$target-coverage.log" 2>&1
         llvm-profdata merge -sparse "$out/$target.profraw" -o "$out/$target.profdata"
         llvm-cov report "$binary" -instr-profile="$out/$target.profdata" \
-            -ignore-filename-regex='(^/usr/|/fuzz/)' | sed "s|$root/||"
+            -ignore-filename-regex='(^/usr/|/fuzz/|/fixtures/)' | sed "s|$root/||"
         continue
     fi
 
-    binary="$out/${target}_fuzzer"
-    echo "== building $binary"
-    "$cxx" "${flags[@]}" "${files[@]}" ${libraries[$target]:-} -o "$binary"
     echo "== running $target for ${seconds}s (log: $out/$target.log)"
     if ! "$binary" -max_total_time="$seconds" -print_final_stats=1 -rss_limit_mb=2048 -close_fd_mask=1 \
             -timeout=10 -artifact_prefix="$artifacts" "$corpus" "$seeds" \

@@ -51,7 +51,7 @@ CProgressMeter::tagReading CProgressMeter::reading(Clock::time_point now) const 
 }
 
 std::string CProgressMeter::durationText(double seconds) {
-    const long long whole = seconds > 0 ? (long long)(seconds + 0.5) : 0;
+    const long long whole = seconds > 0 ? static_cast<long long>(seconds + 0.5) : 0;
     char text[40];
     if (whole >= 3600)
         std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60,

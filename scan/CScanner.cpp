@@ -98,8 +98,9 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
 void CScanner::sweep(CScanFrontEnd* frontEnd) {
     scanDialog = frontEnd;
     log.noteStart(std::time(nullptr));
-    showText(CScanFrontEnd::kTotalLabel,
-             format("总扇区:%llu", (unsigned long long)(sectorsPerCluster * clusterCount)));
+    showText(
+        CScanFrontEnd::kTotalLabel,
+        format("总扇区:%llu", static_cast<unsigned long long>(sectorsPerCluster * clusterCount)));
     scanDialog->setProgressRange(clusterCount);
     if (thoroughMode)
         carver = std::make_unique<CThoroughCarver>(
@@ -151,7 +152,8 @@ uint64_t CScanner::totalSectors() const {
 std::string CScanner::partialSweepText() const {
     const double share = clusterCount ? double(sweptTo) * 100 / double(clusterCount) : 0;
     return format("扫描未完成:已扫描%llu个扇区,共%llu个扇区(%.2f%%)",
-                  (unsigned long long)sweptSectors(), (unsigned long long)totalSectors(), share);
+                  static_cast<unsigned long long>(sweptSectors()),
+                  static_cast<unsigned long long>(totalSectors()), share);
 }
 
 uint64_t CScanner::findFreeRun(uint64_t first) {
@@ -186,8 +188,9 @@ uint64_t CScanner::skipUsedClusters(uint64_t last) {
 
 void CScanner::reportProgress(uint64_t cluster) {
     scanDialog->setProgressPos(cluster);
-    showText(CScanFrontEnd::kSweptLabel,
-             format("已扫描:%llu个扇区", (unsigned long long)(sectorsPerCluster * cluster)));
+    showText(
+        CScanFrontEnd::kSweptLabel,
+        format("已扫描:%llu个扇区", static_cast<unsigned long long>(sectorsPerCluster * cluster)));
     const float share = static_cast<float>(double(cluster) * 100 / double(clusterCount));
     showText(CScanFrontEnd::kPercentLabel, format("%.2f%%", double(share)));
 }

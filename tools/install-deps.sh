@@ -7,7 +7,8 @@ set -euo pipefail
 
 packages=(
     # toolchain
-    cmake ninja-build g++ clang clang-format pkg-config
+    # (the format check needs clang-format 14 exactly)
+    cmake ninja-build g++ clang clang-format-14 pkg-config
     # fuzzing (fuzz): the libFuzzer runtime, and llvm-cov for coverage reports
     libclang-rt-dev llvm
     # libraries

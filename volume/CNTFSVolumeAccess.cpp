@@ -17,7 +17,7 @@ CNTFSVolumeAccess::CNTFSVolumeAccess(uint32_t sectorsPerCluster, uint32_t cluste
 bool CNTFSVolumeAccess::readSectors(uint64_t first, uint64_t last, void* buffer) {
     char line[256];
     std::snprintf(line, sizeof line, "CNTFSVolumeAccess::readSectors(DWORD 开始%llu,结束%llu",
-                  (unsigned long long)first, (unsigned long long)last);
+                  static_cast<unsigned long long>(first), static_cast<unsigned long long>(last));
     debugLine(line);
     const uint32_t length = uint32_t((last - first + 1) * sectorSize);
     return readFromDevice(*volumeHandle, first * sectorSize, length, buffer, first);

@@ -7,13 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -21,6 +19,11 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kProgram = VALLORA_RECOVER;
+// With standard error on a terminal the program draws its progress, which
+// it starts only once its signal handlers are armed: this line says that the
+// handlers are armed and the photo at sector 1 was found, so a signal from
+// here on meets a sweep with something to write.
+const char kPhotoFound[] = " 1 images found";
 
 // A photo at sector 1, then a 64 GiB sparse stretch that keeps the sweep
 // busy while a signal arrives. Returns the photo.
@@ -40,8 +43,8 @@ TEST(SignalsAndStatus, TermAndHangUpStopAndWriteLikeCtrlC) {
         CTempDir dir;
         const auto photo = makeLongCard(dir.file("card.img"));
         fs::create_directory(dir.file("out"));
-        CChildProcess child({kProgram, dir.file("card.img"), dir.file("out")});
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        CChildProcess child({kProgram, dir.file("card.img"), dir.file("out")}, true);
+        ASSERT_TRUE(child.waitForError(kPhotoFound, 60000)) << child.err();
         child.signal(sig);
         EXPECT_EQ(child.wait(), 5) << strsignal(sig) << ": " << child.err();
         EXPECT_EQ(CTempDir::readFile(dir.file("out/1983.jpg")), photo) << strsignal(sig);
@@ -55,8 +58,8 @@ TEST(SignalsAndStatus, StoppedWithAnImageNotWrittenIsAFailure) {
     CTempDir dir;
     makeLongCard(dir.file("card.img"));
     fs::create_directory(dir.file("out"));
-    CChildProcess child({kProgram, dir.file("card.img"), dir.file("out")});
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    CChildProcess child({kProgram, dir.file("card.img"), dir.file("out")}, true);
+    ASSERT_TRUE(child.waitForError(kPhotoFound, 60000)) << child.err();
     fs::remove(dir.file("out"));
     child.signal(SIGINT);
     EXPECT_EQ(child.wait(), 1) << child.err();

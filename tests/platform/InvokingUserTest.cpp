@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         tagEnvCase{"root", "0", nullptr, nullptr, false, 0, 0},
         tagEnvCase{"not_a_number", nullptr, "12x", "100", false, 0, 0},
         tagEnvCase{"empty_pkexec_falls_to_sudo", "", "65534", "100", true, 65534, 100}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(InvokingUserAsUser, NoneWhenNotRoot) {
     if (::geteuid() == 0)

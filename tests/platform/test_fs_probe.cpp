@@ -51,7 +51,7 @@ const tagProbeCase kProbeCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Images, FsProbe, ::testing::ValuesIn(kProbeCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(FsProbeNames, OnlyNtfsAndTheFatWidthsAreRenamed) {
     EXPECT_EQ(CFsProbe::volumeName("ntfs", ""), "NTFS");

@@ -218,7 +218,7 @@ const tagBadBoot kBadBoots[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Values, FAT32BadBootSector, ::testing::ValuesIn(kBadBoots),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(FAT32VolumeAccessLoad, FailedReadsFailConstruction) {
     auto device = std::make_shared<CMemoryDevice>(CHandmadeFat32::make(tagFat32Layout{}, {}));

@@ -218,6 +218,6 @@ INSTANTIATE_TEST_SUITE_P(
     Widths, FatAccess,
     ::testing::Values(tagFatImage{12, "truncate -s 1M IMG && mkfs.fat -F 12 IMG"},
                       tagFatImage{16, "truncate -s 4M IMG && mkfs.fat -F 16 -s 1 IMG"}),
-    [](const auto& info) { return "Fat" + std::to_string(info.param.bits); });
+    [](const auto& test) { return "Fat" + std::to_string(test.param.bits); });
 
 } // namespace

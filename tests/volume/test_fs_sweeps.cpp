@@ -191,6 +191,6 @@ TEST_P(FileSystemSweep, AutoRecoversExactlyTheDeletedPhotos) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, FileSystemSweep, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace

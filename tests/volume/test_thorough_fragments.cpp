@@ -89,6 +89,6 @@ TEST_P(ThoroughFragments, PhotosWrittenAroundFilesThatStayComeBackWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, ThoroughFragments, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace

@@ -57,7 +57,8 @@ TEST_P(VolumeFuzzCorpus, EveryInputRunsCleanlyAndEveryToolSeedOpens) {
 INSTANTIATE_TEST_SUITE_P(Targets, VolumeFuzzCorpus,
                          ::testing::Values(tagCorpus{"exfat_volume", CVolumeOpener::Kind::ExFat},
                                            tagCorpus{"fat_volume", CVolumeOpener::Kind::Fat},
+                                           tagCorpus{"fat32_volume", CVolumeOpener::Kind::Fat32},
                                            tagCorpus{"ext_volume", CVolumeOpener::Kind::Ext}),
-                         [](const auto& info) { return std::string(info.param.folder); });
+                         [](const auto& test) { return std::string(test.param.folder); });
 
 } // namespace
