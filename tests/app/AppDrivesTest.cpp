@@ -477,4 +477,4 @@ private:
 };
 
 QTEST_MAIN(TestAppDrives)
-#include "test_app_drives.moc"
+#include "AppDrivesTest.moc"

@@ -75,4 +75,4 @@ private slots:
 };
 
 QTEST_MAIN(TestAppLanguage)
-#include "test_app_language.moc"
+#include "AppLanguageTest.moc"

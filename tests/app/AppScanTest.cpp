@@ -554,4 +554,4 @@ private:
 };
 
 QTEST_MAIN(TestAppScan)
-#include "test_app_scan.moc"
+#include "AppScanTest.moc"

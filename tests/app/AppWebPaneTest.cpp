@@ -97,4 +97,4 @@ private slots:
 };
 
 QTEST_MAIN(TestAppWebPane)
-#include "test_app_webpane.moc"
+#include "AppWebPaneTest.moc"

@@ -92,4 +92,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestAppOpener)
-#include "test_app_opener.moc"
+#include "DeviceOpenerTest.moc"

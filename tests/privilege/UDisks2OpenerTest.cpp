@@ -172,4 +172,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(TestAppUDisks)
-#include "test_app_udisks.moc"
+#include "UDisks2OpenerTest.moc"
