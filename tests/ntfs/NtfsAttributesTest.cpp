@@ -22,7 +22,7 @@ using Record = CNtfsTestImage::CRecord;
 namespace {
 
 struct tagCounted {
-    explicit tagCounted(int& alive) : alive(alive) { ++alive; }
+    explicit tagCounted(int& counter) : alive(counter) { ++alive; }
     ~tagCounted() { --alive; }
     int& alive;
 };
