@@ -101,8 +101,20 @@ std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile
 bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
     if (!file.reachedScan || budgetLeft == 0 || map.clusterBytes() == 0)
         return false;
+    const std::vector<tagCut> cuts = cutsOf(file, std::min(stop, file.length));
+    if (cuts.empty())
+        return false;
+    // One window for every cut: the free clusters after the lowest one.
+    uint64_t lowest = cuts.front().sector, highest = lowest;
+    for (const tagCut& cut : cuts) {
+        lowest = std::min(lowest, cut.sector);
+        highest = std::max(highest, cut.sector);
+    }
+    const uint64_t spread = std::min<uint64_t>((highest - lowest) * sectorSize, kWindowBytes);
+    if (!readWindow(lowest, kWindowBytes + spread))
+        return false;
     uint32_t decodesLeft = kMaxDecodesPerPhoto;
-    for (const tagCut& cut : cutsOf(file, std::min(stop, file.length))) {
+    for (const tagCut& cut : cuts) {
         if (cancelled() || decodesLeft == 0)
             return false;
         if (tryCut(file, cut, decodesLeft)) {
@@ -113,8 +125,8 @@ bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
     return false;
 }
 
-bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft) {
-    const std::vector<tagFilePiece> following = map.freeAfter(cut.sector, kWindowBytes);
+bool CTwoPieceSearch::readWindow(uint64_t afterSector, uint64_t bytes) {
+    following = map.freeAfter(afterSector, bytes);
     uint64_t total = 0;
     for (const tagFilePiece& piece : following)
         total += piece.length;
@@ -126,10 +138,31 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
         if (!input.next(data, count))
             return false;
         if (count == 0)
-            break;
+            return true;
         std::copy(data, data + count, window.begin() + long(filled));
         filled += count;
     }
+}
+
+uint64_t CTwoPieceSearch::windowOffsetAfter(uint64_t sector) const {
+    uint64_t offset = 0;
+    for (const tagFilePiece& piece : following) {
+        const uint64_t sectors = piece.length / sectorSize;
+        if (piece.sector > sector)
+            return offset;
+        if (piece.sector + sectors > sector) {
+            // Inside this piece: the next cluster after the one holding sector.
+            const uint64_t perCluster = map.clusterBytes() / sectorSize;
+            return offset + ((sector - piece.sector) / perCluster + 1) * map.clusterBytes();
+        }
+        offset += piece.length;
+    }
+    return offset;
+}
+
+bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft) {
+    const uint64_t total = window.size();
+    const uint64_t from = windowOffsetAfter(cut.sector);
     // The clusters whose walk reaches an end marker: the ones where a walk
     // began first (the cluster after data that broke off), then the ones a
     // walk from an earlier cluster went through.
@@ -139,7 +172,8 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
     std::vector<tagJoin> fresh, passedThrough;
     const uint64_t clusterSize = map.clusterBytes();
     tagWalkEnd memo;
-    for (uint64_t at = 0; at + clusterSize <= total; at += clusterSize) {
+    const uint64_t to = std::min(total, from + kWindowBytes);
+    for (uint64_t at = from; at + clusterSize <= to; at += clusterSize) {
         if (cancelled())
             return false;
         const unsigned char* here = window.data() + at;
@@ -149,7 +183,7 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
         const bool reused = memo.known && at < memo.end;
         if (!reused) {
             CJpegWalker walker = cut.walker;
-            const size_t used = walker.walk(here, size_t(total - at));
+            const size_t used = walker.walk(here, size_t(to - at));
             memo = {};
             if (walker.state() == CJpegWalker::State::Walking)
                 continue; // goes on past the window

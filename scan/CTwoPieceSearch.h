@@ -49,6 +49,10 @@ private:
         CJpegWalker walker; // the walk up to it
     };
     std::vector<tagCut> cutsOf(const tagCarvedFile& file, uint64_t stop);
+    // Reads the free clusters after afterSector, up to bytes, into window.
+    bool readWindow(uint64_t afterSector, uint64_t bytes);
+    // The window offset of the first cluster after the one holding sector.
+    uint64_t windowOffsetAfter(uint64_t sector) const;
     bool tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft);
     bool cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
 
@@ -57,6 +61,7 @@ private:
     const CFreeSpaceMap& map;
     CJpegValidator& validator;
     const std::atomic<bool>* cancel;
+    std::vector<tagFilePiece> following; // where the window lies
     std::vector<unsigned char> window;
     uint64_t budgetLeft = kScanDecodeBudget;
     uint32_t decodes = 0;
