@@ -190,7 +190,7 @@ make_fatfrag() {
     local img=$images/fatfrag.img s
     [ -f "$img" ] && return
     truncate -s 64M "$img"
-    mkfs.vfat -F 32 -s 8 -n FRAG "$img" >/dev/null
+    mkfs.vfat -F 32 -s 1 -n FRAG "$img" >/dev/null
     fat_put() { head -c "$2" /dev/urandom >"$work/small" && mcopy -i "$img" "$work/small" "::/$1"; }
     small_files fat_put
     # mtools writes after the last cluster it allocated: the end is filled
@@ -307,8 +307,8 @@ run_tool() {
     rm -rf "$out"
     mkdir -p "$out"
     case $tool in
-    vallora) "$recover" -q "$img" "$out" >/dev/null 2>&1 || true ;;
-    vallora-thorough) "$recover" -q --thorough "$img" "$out" >/dev/null 2>&1 || true ;;
+    vallora) "$recover" -q --no-report "$img" "$out" >/dev/null 2>&1 || true ;;
+    vallora-thorough) "$recover" -q --no-report --thorough "$img" "$out" >/dev/null 2>&1 || true ;;
     photorec)
         (cd "$out" && photorec /log /d "$out/recup" /cmd "$img" \
             partition_none,fileopt,everything,disable,jpg,enable,freespace,search >/dev/null 2>&1) || true

@@ -38,6 +38,13 @@ public:
     bool reachedScan() const { return scans > 0; }
     // True while inside entropy-coded data, not at a marker.
     bool inEntropyData() const { return current == State::Walking && phase == Phase::Entropy; }
+    // True when both are inside entropy-coded data of the same scan, with
+    // the same restart marker due: walked on over the same bytes, they end
+    // alike.
+    bool sameScanState(const CJpegWalker& other) const {
+        return inEntropyData() && other.inEntropyData() && scans == other.scans &&
+               nextRestart == other.nextRestart;
+    }
 
 private:
     enum class Phase : uint8_t {

@@ -3,20 +3,39 @@
 #include "scan/CJpegMarkers.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
 using M = tagJpegMarker;
 
 // The end of a walk from one cluster of the window, reused for the later
-// clusters the walk went through in entropy-coded data (their walks end at
-// the same marker).
+// clusters the walk entered in the state the cut left (in entropy-coded
+// data, with the same restart marker due): their walks end at the same
+// marker.
 struct tagWalkEnd {
     bool known = false;
     bool complete = false;
     uint64_t end = 0;        // window offset after the last byte
     uint64_t primaryEnd = 0; // window offset after the primary image
 };
+
+// True when every FF among the bytes (but the last) is followed by what may
+// follow it in a scan's entropy-coded data: a stuffed zero, a restart
+// marker or the end marker. Noise fails most often within 512 bytes.
+bool looksLikeScanData(const unsigned char* bytes, size_t count) {
+    for (size_t k = 0; k + 1 < count;) {
+        const void* hit = std::memchr(bytes + k, M::kPrefix, count - 1 - k);
+        if (!hit)
+            return true;
+        const size_t at = size_t(static_cast<const unsigned char*>(hit) - bytes);
+        const unsigned char next = bytes[at + 1];
+        if (next != M::kStuffed && !M::isRestart(next) && next != M::kEoi)
+            return false;
+        k = at + 2;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -95,7 +114,27 @@ std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile
         for (const tagCut& cut : cuts)
             if (cut.at == at)
                 ordered.push_back(cut);
-    return ordered;
+    // A boundary is the end of the first piece only when the cluster before
+    // it looks like scan data: a cut inside the foreign data joins a
+    // stretch of it to a continuation shifted to match, which libjpeg may
+    // decode just as well.
+    std::vector<tagCut> plausible;
+    const uint64_t clusterSize = map.clusterBytes();
+    std::vector<unsigned char> bytes;
+    for (const tagCut& cut : ordered) {
+        const uint64_t from = cut.at > clusterSize ? cut.at - clusterSize : 0;
+        const std::vector<tagFilePiece> before =
+            CPieceReader::slice(file.pieces, from, cut.at - from, sectorSize);
+        input.start(before, cut.at - from);
+        bytes.clear();
+        const unsigned char* data = nullptr;
+        size_t count = 0;
+        while (input.next(data, count) && count > 0)
+            bytes.insert(bytes.end(), data, data + count);
+        if (bytes.size() == cut.at - from && looksLikeScanData(bytes.data(), bytes.size()))
+            plausible.push_back(cut);
+    }
+    return plausible;
 }
 
 bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
@@ -113,9 +152,9 @@ bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
     const uint64_t spread = std::min<uint64_t>((highest - lowest) * sectorSize, kWindowBytes);
     if (!readWindow(lowest, kWindowBytes + spread))
         return false;
-    uint32_t decodesLeft = kMaxDecodesPerPhoto;
     for (const tagCut& cut : cuts) {
-        if (cancelled() || decodesLeft == 0)
+        uint32_t decodesLeft = kMaxDecodesPerCut;
+        if (cancelled() || budgetLeft == 0)
             return false;
         if (tryCut(file, cut, decodesLeft)) {
             ++completed;
@@ -164,14 +203,15 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
     const uint64_t total = window.size();
     const uint64_t from = windowOffsetAfter(cut.sector);
     // The clusters whose walk reaches an end marker: the ones where a walk
-    // began first (the cluster after data that broke off), then the ones a
+    // began (the cluster after data that broke off) first, then the ones a
     // walk from an earlier cluster went through.
     struct tagJoin {
         uint64_t at, end, primaryEnd;
     };
-    std::vector<tagJoin> fresh, passedThrough;
+    std::vector<tagJoin> joins, passedThrough;
     const uint64_t clusterSize = map.clusterBytes();
     tagWalkEnd memo;
+    std::vector<bool> passable(size_t((total - from) / clusterSize) + 1, false);
     const uint64_t to = std::min(total, from + kWindowBytes);
     for (uint64_t at = from; at + clusterSize <= to; at += clusterSize) {
         if (cancelled())
@@ -180,27 +220,45 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
         // Another file's start is not the rest of this one.
         if (here[0] == M::kPrefix && here[1] == M::kSoi)
             continue;
-        const bool reused = memo.known && at < memo.end;
+        const size_t index = size_t((at - from) / clusterSize);
+        const bool reused = memo.known && at < memo.end && passable[index];
         if (!reused) {
+            // Walked a cluster at a time, noting the clusters it enters in
+            // the state the cut left (their own walks end where this one
+            // does).
             CJpegWalker walker = cut.walker;
-            const size_t used = walker.walk(here, size_t(to - at));
+            uint64_t pos = at;
+            while (walker.state() == CJpegWalker::State::Walking && pos < to) {
+                const size_t n = size_t(std::min<uint64_t>(clusterSize, to - pos));
+                pos += walker.walk(window.data() + pos, n);
+                if (pos < to && (pos - from) % clusterSize == 0)
+                    passable[size_t((pos - from) / clusterSize)] = walker.sameScanState(cut.walker);
+            }
             memo = {};
             if (walker.state() == CJpegWalker::State::Walking)
                 continue; // goes on past the window
             memo.known = true;
             memo.complete = walker.state() == CJpegWalker::State::Complete;
-            memo.end = at + used;
+            memo.end = pos;
             if (memo.complete) {
                 memo.end = at + (walker.length() - cut.at);
                 memo.primaryEnd = at + (walker.primaryLength() - cut.at);
             }
         }
         if (memo.complete)
-            (reused ? passedThrough : fresh).push_back({at, memo.end, memo.primaryEnd});
+            (reused ? passedThrough : joins).push_back({at, memo.end, memo.primaryEnd});
     }
-    fresh.insert(fresh.end(), passedThrough.begin(), passedThrough.end());
+    // In the order they lie: the first cluster of a photo's second piece
+    // comes before the ones a walk from it went through.
+    joins.insert(joins.end(), passedThrough.begin(), passedThrough.end());
+    std::stable_sort(joins.begin(), joins.end(),
+                     [](const tagJoin& a, const tagJoin& b) { return a.at < b.at; });
 
-    for (const tagJoin& join : fresh) {
+    for (const tagJoin& join : joins) {
+        // So must the second piece's first cluster (up to the end marker).
+        if (!looksLikeScanData(window.data() + join.at,
+                               size_t(std::min(clusterSize, join.end - join.at))))
+            continue;
         const uint64_t length = cut.at + (join.end - join.at);
         const uint64_t primary = cut.at + (join.primaryEnd - join.at);
         if (cancelled() || decodesLeft == 0 || budgetLeft < primary)

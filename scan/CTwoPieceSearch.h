@@ -26,9 +26,9 @@ public:
     // from where the data stopped fitting (the boundaries where the
     // stream jumped over used clusters are tried first).
     static constexpr size_t kMaxCuts = 4;
-    // Joins decoded at most for one photo, and bytes decoded for joins in
-    // one scan.
-    static constexpr uint32_t kMaxDecodesPerPhoto = 32;
+    // Joins decoded at most for one boundary tried (so kMaxCuts times as
+    // many for one photo), and bytes decoded for joins in one scan.
+    static constexpr uint32_t kMaxDecodesPerCut = 4;
     static constexpr uint64_t kScanDecodeBudget = uint64_t(4) << 30;
 
     CTwoPieceSearch(CPieceReader::Reader reader, uint32_t sectorSize, const CFreeSpaceMap& map,
