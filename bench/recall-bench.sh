@@ -130,17 +130,23 @@ make_deleted() {
     done
 }
 
+# new_ntfs NAME: makes $images/NAME.img.part, an empty NTFS volume, and
+# mounts it on $work/mnt; false (and nothing made) when it cannot be mounted.
+new_ntfs() {
+    local part=$images/$1.img.part
+    truncate -s 64M "$part"
+    mkntfs -F -Q -q -s 512 -c 4096 "$part" >/dev/null
+    mkdir -p "$work/mnt"
+    ntfs-3g "$part" "$work/mnt" 2>/dev/null && return 0
+    echo "$1: cannot mount through ntfs-3g (FUSE); skipped" >&2
+    rm -f "$part"
+    return 1
+}
+
 make_ntfs() {
     local img=$images/ntfs.img
     [ -f "$img" ] && return
-    truncate -s 64M "$img.part"
-    mkntfs -F -Q -q -s 512 -c 4096 "$img.part" >/dev/null
-    mkdir -p "$work/mnt"
-    if ! ntfs-3g "$img.part" "$work/mnt" 2>/dev/null; then
-        echo "ntfs: cannot mount through ntfs-3g (FUSE); skipped" >&2
-        rm -f "$img.part"
-        return
-    fi
+    new_ntfs ntfs || return 0
     : >"$images/ntfs.deleted"; : >"$images/ntfs.present"
     for s in $(seq 25 42); do cp "$photos/IMG_$s.JPG" "$work/mnt/"; done
     for s in $(seq 25 42); do
@@ -219,14 +225,7 @@ make_fatfrag() {
 make_ntfsfrag() {
     local img=$images/ntfsfrag.img s
     [ -f "$img" ] && return
-    truncate -s 64M "$img.part"
-    mkntfs -F -Q -q -s 512 -c 4096 "$img.part" >/dev/null
-    mkdir -p "$work/mnt"
-    if ! ntfs-3g "$img.part" "$work/mnt" 2>/dev/null; then
-        echo "ntfsfrag: cannot mount through ntfs-3g (FUSE); skipped" >&2
-        rm -f "$img.part"
-        return
-    fi
+    new_ntfs ntfsfrag || return 0
     ntfs_put() { head -c "$2" /dev/urandom >"$work/mnt/$1"; }
     small_files ntfs_put
     head -c "$(df -B1 --output=avail "$work/mnt" | tail -1)" /dev/zero >"$work/mnt/fill" 2>/dev/null || true
