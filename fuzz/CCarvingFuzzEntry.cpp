@@ -6,6 +6,7 @@
 #include "scan/CScanner.h"
 #include "volume/CVolumeAccess.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -88,19 +89,37 @@ void CCarvingFuzzEntry::run(const uint8_t* data, size_t size) {
     }
 
     // The thorough mode on the same volume: what it takes as a photo lies on
-    // the volume, begins with a wide start and ends with an end marker.
+    // the volume, begins with a wide start (at any byte) and ends with an end
+    // marker, whether it is one stretch or several pieces.
     CScanner thorough(&volume);
     thorough.setThorough(true);
     thorough.sweep(&ui);
     for (const auto& file : thorough.candidateTracker().foundFiles) {
         const auto& bytes = volume.data();
-        const size_t end = size_t(file->lastSector) * kSectorSize + file->endOffset;
-        if (file->lastSector < file->startSector || file->endOffset >= kSectorSize ||
-            end >= bytes.size() || end < 1)
+        size_t firstByte = 0;
+        size_t lastByte = 0;
+        if (!file->pieces.empty()) {
+            const tagFilePiece& head = file->pieces.front();
+            const tagFilePiece& tail = file->pieces.back();
+            if (tail.length == 0)
+                std::abort();
+            firstByte = size_t(head.sector) * kSectorSize + head.skip;
+            lastByte = size_t(tail.sector) * kSectorSize + tail.skip + tail.length - 1;
+        } else {
+            if (file->lastSector < file->startSector || file->endOffset >= kSectorSize)
+                std::abort();
+            firstByte = size_t(file->startSector) * kSectorSize + file->startByte;
+            lastByte = size_t(file->lastSector) * kSectorSize + file->endOffset;
+        }
+        if (lastByte >= bytes.size() || lastByte < 1 || firstByte >= bytes.size())
             std::abort();
-        const uint8_t* first = &bytes[size_t(file->startSector) * kSectorSize];
-        if (!CJpegStartCheck::isStart(first, kSectorSize) || bytes[end] != 0xD9 ||
-            bytes[end - 1] != 0xFF)
+        // The start check reads a sector's worth: the bytes from the start,
+        // zeros past the end of the volume.
+        unsigned char head[kSectorSize] = {};
+        std::memcpy(head, &bytes[firstByte],
+                    std::min<size_t>(kSectorSize, bytes.size() - firstByte));
+        if (!CJpegStartCheck::isStart(head, kSectorSize) || bytes[lastByte] != 0xD9 ||
+            bytes[lastByte - 1] != 0xFF)
             std::abort();
     }
 }
