@@ -2,6 +2,7 @@
 // stop), the byte runs and digests it lists, and the photo dates.
 #include "CDigest.h"
 #include "CDiskImageMaker.h"
+#include "CJpegMaker.h"
 #include "CMemoryVolumeAccess.h"
 #include "CMiniJpeg.h"
 #include "CRecordingFrontEnd.h"
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -215,4 +217,36 @@ TEST(RecoveryReport, TextsAreMadeSafeForXml) {
     };
     for (const auto& [text, safe] : cases)
         EXPECT_EQ(CDfxmlReport::xmlSafe(text), safe) << text;
+}
+
+TEST(RecoveryReport, ThoroughModeNamesAndMapsAPhotoThatBeginsInsideASectorAndLiesInPieces) {
+    CTempDir out;
+    CMemoryVolumeAccess volume(400, 1);
+    const auto photo = CJpegMaker::make(CJpegMaker::Kind::Exif, 160, 120, 41);
+    // From byte 77 of sector 100 on, around sector 104, which a file that
+    // stays holds.
+    const size_t before = 4 * 512 - 77;
+    ASSERT_GT(photo.size(), before);
+    std::memcpy(volume.sector(100) + 77, photo.data(), before);
+    std::memcpy(volume.sector(105), photo.data() + before, photo.size() - before);
+    volume.used = {104};
+    // Its name is taken by a file with other bytes: it is saved beside it.
+    CTempDir::writeFile(out.file("2082-77.jpg"), std::vector<unsigned char>{1, 2, 3});
+    CRecordingFrontEnd ui(out.path());
+    CScanner scanner(&volume);
+    scanner.setThorough(false);
+    scanner.setReport(memorySource());
+    ASSERT_EQ(scanner.run(&ui), CScanner::Outcome::Completed);
+    EXPECT_EQ(CTempDir::readFile(out.file("2082-77_1.jpg")), photo);
+
+    CXmlDocument doc(out.file("report.xml"));
+    const auto files = doc.nodes("//d:fileobject");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(doc.value("d:filename", files[0]), "2082-77_1.jpg");
+    EXPECT_EQ(
+        doc.values("d:byte_runs/d:byte_run/@img_offset", files[0]),
+        (std::vector<std::string>{std::to_string(100 * 512 + 77), std::to_string(105 * 512)}));
+    EXPECT_EQ(doc.values("d:byte_runs/d:byte_run/@file_offset", files[0]),
+              (std::vector<std::string>{"0", std::to_string(before)}));
+    EXPECT_EQ(doc.value("d:hashdigest[@type='sha256']", files[0]), CDigest::sha256Hex(photo));
 }
