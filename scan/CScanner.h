@@ -35,7 +35,7 @@ public:
     static constexpr uint32_t kBufferSectors = 40000;
     // Bytes the thorough mode reads at once (it follows images from one
     // read to the next, so this only sets the pace).
-    static constexpr uint32_t kThoroughReadBytes = 512 * 1024;
+    static constexpr uint32_t kThoroughReadBytes = 2048 * 1024;
     static constexpr uint32_t kProgressEvery = 2048; // clusters
     // Failed reads spent on one run while narrowing down its unreadable
     // clusters; a damaged card may take seconds for each.

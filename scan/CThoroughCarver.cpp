@@ -38,6 +38,14 @@ void CThoroughCarver::feedSector(uint64_t sector, const unsigned char* bytes) {
         collect();
 }
 
+void CThoroughCarver::feedSectors(uint64_t first, uint64_t count, const unsigned char* bytes) {
+    tracker.feedSectors(first, count, bytes);
+    if (!tracker.finished.empty())
+        handOn();
+    if (worker->hasResults())
+        collect();
+}
+
 void CThoroughCarver::breakStream() {
     tracker.dropCandidate();
     handOn();

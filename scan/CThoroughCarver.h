@@ -30,6 +30,8 @@ public:
     ~CThoroughCarver();
 
     void feedSector(uint64_t sector, const unsigned char* bytes);
+    // count consecutive sectors, the next one readable behind them.
+    void feedSectors(uint64_t first, uint64_t count, const unsigned char* bytes);
     void breakStream();
     // The sweep is over: waits until the queued files are decoded. An
     // abandon request cancels the decoding instead.

@@ -15,7 +15,8 @@ namespace {
 using M = tagJpegMarker;
 
 // Calls found(k) for every k < count, in order, where bytes[k] and
-// bytes[k + 1] are FF D8 (bytes[count] must be readable). Where the
+// bytes[k + 1] are FF D8 (bytes[count] must be readable), until it returns
+// true; returns that k, else count. Where the
 // processor has them, 32 (AVX2) or 16 (SSE2) pairs are compared at once;
 // the rest is found with memchr.
 template <typename F> size_t soiTail(const unsigned char* bytes, size_t k, size_t count, F& found) {
@@ -24,17 +25,17 @@ template <typename F> size_t soiTail(const unsigned char* bytes, size_t k, size_
         if (!hit)
             break;
         const size_t d8 = size_t(static_cast<const unsigned char*>(hit) - bytes);
-        if (bytes[d8 - 1] == M::kPrefix)
-            found(d8 - 1);
+        if (bytes[d8 - 1] == M::kPrefix && found(d8 - 1))
+            return d8 - 1;
         k = d8;
     }
-    return k;
+    return count;
 }
 
 #if defined(__x86_64__) || defined(__i386__)
 template <typename F>
-__attribute__((target("avx2"))) void forEachSoiAvx2(const unsigned char* bytes, size_t count,
-                                                    F& found) {
+__attribute__((target("avx2"))) size_t forEachSoiAvx2(const unsigned char* bytes, size_t count,
+                                                      F& found) {
     const __m256i prefix = _mm256_set1_epi8(char(M::kPrefix));
     const __m256i soi = _mm256_set1_epi8(char(M::kSoi));
     size_t k = 0;
@@ -44,15 +45,20 @@ __attribute__((target("avx2"))) void forEachSoiAvx2(const unsigned char* bytes, 
         auto mask = unsigned(_mm256_movemask_epi8(
             _mm256_and_si256(_mm256_cmpeq_epi8(here, prefix), _mm256_cmpeq_epi8(next, soi))));
         for (; mask != 0; mask &= mask - 1)
-            found(k + size_t(__builtin_ctz(mask)));
+            if (found(k + size_t(__builtin_ctz(mask))))
+                return k + size_t(__builtin_ctz(mask));
     }
-    soiTail(bytes, k, count, found);
+    return soiTail(bytes, k, count, found);
 }
 
-const bool kHaveAvx2 = __builtin_cpu_supports("avx2");
+// Asked before main runs: the processor's features are read first.
+const bool kHaveAvx2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}();
 #endif
 
-template <typename F> void forEachSoi(const unsigned char* bytes, size_t count, F&& found) {
+template <typename F> size_t forEachSoi(const unsigned char* bytes, size_t count, F&& found) {
     size_t k = 0;
 #if defined(__x86_64__) || defined(__i386__)
     if (kHaveAvx2)
@@ -67,10 +73,11 @@ template <typename F> void forEachSoi(const unsigned char* bytes, size_t count, 
         auto mask = unsigned(_mm_movemask_epi8(
             _mm_and_si128(_mm_cmpeq_epi8(here, prefix), _mm_cmpeq_epi8(next, soi))));
         for (; mask != 0; mask &= mask - 1)
-            found(k + size_t(__builtin_ctz(mask)));
+            if (found(k + size_t(__builtin_ctz(mask))))
+                return k + size_t(__builtin_ctz(mask));
     }
 #endif
-    soiTail(bytes, k, count, found);
+    return soiTail(bytes, k, count, found);
 }
 
 } // namespace
@@ -95,12 +102,39 @@ void CThoroughTracker::feed(tagFollowed& f, const unsigned char* bytes, size_t c
         f.walker.walk(bytes, count);
 }
 
-void CThoroughTracker::feedSector(uint64_t sector, const unsigned char* bytes) {
+void CThoroughTracker::feedSectors(uint64_t first, uint64_t count, const unsigned char* bytes) {
+    for (uint64_t k = 0; k < count;) {
+        const unsigned char* here = bytes + size_t(k) * sectorSize;
+        if (!main) {
+            // Nothing followed: the sectors before the next FF D8 FF only
+            // move the stream on.
+            const size_t span = size_t(count - k) * sectorSize;
+            const size_t hit =
+                forEachSoi(here, span, [&](size_t at) { return here[at + 2] == M::kPrefix; });
+            const uint64_t quiet = hit / sectorSize;
+            if (quiet > 0) {
+                noteSectors(first + k, quiet);
+                streamAt += quiet * sectorSize;
+                forgetSegmentsBefore(streamAt);
+                k += quiet;
+                continue;
+            }
+        }
+        feedSector(first + k, here);
+        ++k;
+    }
+}
+
+void CThoroughTracker::noteSectors(uint64_t sector, uint64_t count) {
     if (!segments.empty() && segments.back().sector + segments.back().count == sector &&
-        segments.back().at + uint64_t(segments.back().count) * sectorSize == streamAt)
-        ++segments.back().count;
+        segments.back().at + segments.back().count * sectorSize == streamAt)
+        segments.back().count += count;
     else
-        segments.push_back({streamAt, sector, 1});
+        segments.push_back({streamAt, sector, count});
+}
+
+void CThoroughTracker::feedSector(uint64_t sector, const unsigned char* bytes) {
+    noteSectors(sector, 1);
 
     if (main) {
         feed(*main, bytes, sectorSize);
@@ -112,6 +146,7 @@ void CThoroughTracker::feedSector(uint64_t sector, const unsigned char* bytes) {
     forEachSoi(bytes, sectorSize, [&](size_t k) {
         if (bytes[k + 2] == M::kPrefix)
             takeStart(uint32_t(k), bytes);
+        return false;
     });
     settle();
     streamAt += sectorSize;

@@ -39,6 +39,10 @@ public:
     // behind it, the next sector of the stream (zeros where none follows):
     // 2 * sectorSize readable bytes.
     void feedSector(uint64_t sector, const unsigned char* bytes);
+    // Offers count consecutive sectors from first on, the same way (the
+    // next sector of the stream readable behind them); stretches without
+    // a start while nothing is followed are passed over in one search.
+    void feedSectors(uint64_t first, uint64_t count, const unsigned char* bytes);
     // The stream breaks (an unreadable run, the end of the sweep): the file
     // being followed is cut off there.
     void dropCandidate();
@@ -61,7 +65,7 @@ private:
     struct tagSegment {
         uint64_t at;
         uint64_t sector;
-        uint32_t count;
+        uint64_t count;
     };
 
     uint64_t endOf(const tagFollowed& f) const;
@@ -74,6 +78,8 @@ private:
     // Where stream bytes from..from+length lie on the volume.
     std::vector<tagFilePiece> piecesOf(uint64_t from, uint64_t length) const;
     void forgetSegmentsBefore(uint64_t at);
+    // Records count sectors from sector on at streamAt in the segments.
+    void noteSectors(uint64_t sector, uint64_t count);
 
     uint32_t sectorSize;
     uint64_t streamAt = 0; // stream offset of the sector being fed
