@@ -6,7 +6,7 @@
 #include <vector>
 
 std::string CCliOptions::helpText() {
-    return R"(Usage: vallora-recover [OPTIONS] SOURCE OUTPUT_DIR
+    std::string text = R"(Usage: vallora-recover [OPTIONS] SOURCE OUTPUT_DIR
 
 Recovers deleted JPEG photos. SOURCE is a block device (/dev/sdb1) or a disk
 image file; it is opened read-only and never written. Every image found is
@@ -95,6 +95,28 @@ Exit status:
      being written was removed and nothing more was written
 When several apply, 6 comes first, then 3, then 1, then 5.
 )";
+#ifdef _WIN32
+    text += R"(
+On Windows SOURCE is a drive letter (E:), a disk (\\.\PhysicalDrive1) or a
+disk image file; drives need a command prompt run as administrator. A drive
+is refused as OUTPUT_DIR's disk by its disk number. Ctrl-C, Ctrl-Break and
+closing the console window count as Ctrl-C.
+)";
+#endif
+#if !VALLORA_WITH_THOROUGH || !VALLORA_WITH_REPORT || !VALLORA_WITH_EXT
+    text += "\nThis build was made without:\n";
+#endif
+#if !VALLORA_WITH_THOROUGH
+    text += "  libjpeg: no thorough mode (--thorough)\n";
+#endif
+#if !VALLORA_WITH_REPORT
+    text += "  libxml2 and libexif: no report.xml, and recovered files keep the time of\n"
+            "    recovery (--no-report and --no-dates change nothing)\n";
+#endif
+#if !VALLORA_WITH_EXT
+    text += "  libext2fs: ext2/3/4 volumes are not read (--fs raw sweeps them whole)\n";
+#endif
+    return text;
 }
 
 namespace {
@@ -137,7 +159,12 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
         } else if (arg == "--version") {
             showVersion = true;
         } else if (arg == "--thorough") {
+#if VALLORA_WITH_THOROUGH
             thorough = true;
+#else
+            error = "--thorough is not part of this build (made without libjpeg)";
+            return false;
+#endif
         } else if (arg == "--keep-partial") {
             keepPartial = true;
         } else if (arg == "-q" || arg == "--quiet") {

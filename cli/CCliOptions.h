@@ -19,9 +19,9 @@ public:
     bool forceOutput = false;
     bool thorough = false;    // the thorough carving mode
     bool keepPartial = false; // thorough mode: write partial images into OUTPUT_DIR/partial
-    bool report = true;       // report.xml in the output folder
-    bool photoDates = true;   // photos dated by their Exif date
-    uint32_t sectorSize = 0;  // 0: the device's own, or 512 for an image file
+    bool report = VALLORA_WITH_REPORT; // report.xml in the output folder
+    bool photoDates = true;            // photos dated by their Exif date
+    uint32_t sectorSize = 0;           // 0: the device's own, or 512 for an image file
     // Which volume access sweeps the source; Auto follows the detected file system.
     CVolumeOpener::Choice fileSystem = CVolumeOpener::Choice::Auto;
     std::string source;

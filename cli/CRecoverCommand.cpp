@@ -63,7 +63,7 @@ int CRecoverCommand::run(int argc, char** argv) {
         return fail(kExitSourceError, COpenFailureText::cannotOpen(e.reason()));
     }
     tagScannedSource scanned;
-    if (!tagScannedSource::ofDescriptor(device->descriptor(), scanned))
+    if (!tagScannedSource::ofDevice(*device, scanned))
         return fail(kExitSourceError, "cannot examine the source " + options.source);
     const COutputFolder folder(options.outputDir, scanned);
     if (!folder.usable(options.forceOutput))
@@ -104,9 +104,11 @@ int CRecoverCommand::run(int argc, char** argv) {
     scanner.handFilesToInvokingUser();
     if (options.thorough)
         scanner.setThorough(options.keepPartial);
+#if VALLORA_WITH_REPORT
     if (options.report)
         scanner.setReport(CDfxmlReport::describeSource("vallora-recover", *device, fileSystem,
                                                        options.fileSystem, kind));
+#endif
     scanner.setPhotoDates(options.photoDates);
     const CScanner::Outcome outcome = scanner.run(&frontEnd);
 

@@ -8,15 +8,29 @@
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
 std::atomic<CScanFrontEnd::StopRequest> stopFlag{CScanFrontEnd::StopRequest::Running};
 std::atomic<uint32_t> foundFlag{0};
 
+#ifdef _WIN32
+// Ctrl-C, Ctrl-Break and a closed console window; the handler runs on a
+// thread of its own.
+BOOL WINAPI onConsoleEvent(DWORD event) {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    CTerminalFrontEnd::interrupt();
+    return TRUE;
+}
+#else
 void onInterrupt(int) {
     CTerminalFrontEnd::interrupt();
 }
+#endif
 
 } // namespace
 
@@ -55,6 +69,9 @@ CTerminalFrontEnd::CTerminalFrontEnd(std::string outputDir, uint32_t clusterSize
 }
 
 void CTerminalFrontEnd::installInterruptHandler() {
+#ifdef _WIN32
+    ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
@@ -66,6 +83,7 @@ void CTerminalFrontEnd::installInterruptHandler() {
     // A closed standard output (a pipe to a pager that quit) must not kill a
     // recovery: writes to it fail and are let go.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 void CTerminalFrontEnd::showLabelText(int controlId, const std::string& text) {

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/OwnerIds.h"
+
 #include <string>
-#include <sys/types.h>
 
 // The person who started the program through sudo or pkexec, when it runs
 // as root for someone else: what the program writes is handed to them, and

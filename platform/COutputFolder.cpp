@@ -38,6 +38,10 @@ bool tagScannedSource::ofDescriptor(int fd, tagScannedSource& source) {
     return true;
 }
 
+bool tagScannedSource::ofDevice(const CFileDevice& device, tagScannedSource& source) {
+    return ofDescriptor(device.descriptor(), source);
+}
+
 bool tagScannedSource::ofPath(const std::string& path, tagScannedSource& source) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "platform/OwnerIds.h"
 #include "volume/CVolumeOpener.h"
 
 #include <cstdint>
 #include <string>
-#include <sys/types.h>
 
 class CDevice;
 class CRecoveryLog;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/OwnerIds.h"
+
 #include <cstddef>
 #include <string>
-#include <sys/types.h>
 
 // One recovered file on its way into the output folder. It is written
 // unnamed (O_TMPFILE) where the file system allows, else under a hidden

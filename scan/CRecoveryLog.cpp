@@ -1,9 +1,11 @@
 #include "scan/CRecoveryLog.h"
 
+#if VALLORA_WITH_REPORT
 #include "scan/CPhotoDate.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
 
 void CRecoveryLog::noteUnreadable(uint64_t offset, uint64_t length) {
     if (!unreadable.empty() && unreadable.back().offset + unreadable.back().length == offset) {
@@ -20,8 +22,10 @@ void CRecoveryLog::beginFile() {
 }
 
 void CRecoveryLog::addPiece(uint64_t imageOffset, const unsigned char* data, size_t length) {
+#if VALLORA_WITH_REPORT
     if (current.size == 0 && photoDates)
         current.hasPhotoDate = CPhotoDate::read(data, length, current.photoDate);
+#endif
     if (!current.runs.empty() &&
         current.runs.back().imageOffset + current.runs.back().length == imageOffset)
         current.runs.back().length += length;
@@ -33,12 +37,16 @@ void CRecoveryLog::addPiece(uint64_t imageOffset, const unsigned char* data, siz
 }
 
 void CRecoveryLog::finishFile(int fd) {
+#if VALLORA_WITH_REPORT
     if (current.hasPhotoDate) {
         const timespec times[2] = {{0, UTIME_OMIT}, {current.photoDate, 0}};
         // A file system that cannot take the date keeps the time of recovery.
         if (::futimens(fd, times) != 0)
             current.hasPhotoDate = false;
     }
+#else
+    (void)fd;
+#endif
     if (hashing)
         current.sha256 = digest.hexDigest();
 }

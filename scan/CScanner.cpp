@@ -1,5 +1,6 @@
 #include "scan/CScanner.h"
 
+#include "platform/CFolderDescriptor.h"
 #include "scan/CScanFrontEnd.h"
 #include "scan/CThoroughCarver.h"
 #include "volume/CVolumeAccess.h"
@@ -10,8 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -65,10 +64,14 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
         return Outcome::Abandoned;
 
     recoverAll();
+#if VALLORA_WITH_THOROUGH
     if (thoroughMode)
         writePartialFiles();
+#endif
+#if VALLORA_WITH_REPORT
     if (reportWanted)
         writeReport();
+#endif
     seconds = (tickCount() - start) / 1000;
     std::printf("The run time is:%us!\n", seconds);
     std::fflush(stdout);
@@ -79,8 +82,10 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
         summary += format(",其中%u个因同名文件已存在而另存新名", unsigned(renamed.size()));
     if (identicalCount > 0)
         summary += format(",%u个已存在相同文件,未重复写入", identicalCount);
+#if VALLORA_WITH_THOROUGH
     if (thoroughMode)
         summary += thoroughSummary();
+#endif
     // Only a sweep that reached the end of the volume is complete.
     const bool untouched =
         scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Running && !lostSource;
@@ -102,10 +107,12 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
         CScanFrontEnd::kTotalLabel,
         format("总扇区:%llu", static_cast<unsigned long long>(sectorsPerCluster * clusterCount)));
     scanDialog->setProgressRange(clusterCount);
+#if VALLORA_WITH_THOROUGH
     if (thoroughMode)
         carver = std::make_unique<CThoroughCarver>(
             access, sectorSize, keepPartial, [this] { return scanDialog->stopRequest(); },
             [this] { countFoundFile(); });
+#endif
 
     // Cluster 0 is never swept.
     uint64_t i = 1;
@@ -122,8 +129,10 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     }
     // Nothing follows the last sector swept.
     flushHeldSector();
+#if VALLORA_WITH_THOROUGH
     if (carver)
         finishThoroughSweep();
+#endif
     foundTotal = fileCount;
     if (lastSwept >= firstSwept) {
         const uint64_t from = access->sectorToByteOffset(access->clusterToSector(firstSwept));
@@ -203,7 +212,7 @@ void CScanner::readAndTestRun(uint64_t first, uint64_t last) {
     previousRunLast = last;
     // An image is only followed through consecutive sectors; the thorough
     // mode follows it on through the free clusters over used ones.
-    if (!continues && !carver)
+    if (!continues && !carving())
         breakStream();
     if (ok) {
         feedSectors(access->clusterToSector(first), sectors, buffer);
@@ -280,7 +289,7 @@ void CScanner::feedSectors(uint64_t firstSector, uint32_t count, unsigned char* 
     if (holding) {
         // The thorough mode follows the stream of free clusters whether
         // or not they lie next to each other.
-        if (heldSector + 1 == firstSector || carver) {
+        if (heldSector + 1 == firstSector || carving()) {
             // The run continues the held sector: put it back in front, so
             // that its header walk reads this run's first bytes behind it.
             bytes = data - sectorSize;
@@ -318,17 +327,22 @@ void CScanner::flushHeldSector() {
 
 void CScanner::breakStream() {
     flushHeldSector();
-    if (carver)
+#if VALLORA_WITH_THOROUGH
+    if (carver) {
         carver->breakStream();
-    else
-        tracker->dropCandidate();
+        return;
+    }
+#endif
+    tracker->dropCandidate();
 }
 
 void CScanner::testSector(uint64_t sector, const unsigned char* bytes) {
+#if VALLORA_WITH_THOROUGH
     if (carver) {
         carver->feedSector(sector, bytes); // counts its photos as they are proven
         return;
     }
+#endif
     if (tracker->feedSector(sector, bytes))
         countFoundFile();
 }
@@ -339,14 +353,15 @@ void CScanner::countFoundFile() {
     scanDialog->publishFoundCount(fileCount);
 }
 
+#if VALLORA_WITH_REPORT
 void CScanner::writeReport() {
     reportFile.clear();
     // The output folder as the front end opened it, else by its name.
     const std::string folder = scanDialog->outputFolder();
-    const int folderFd =
-        outputFd >= 0 ? outputFd : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string openError;
+    const int folderFd = outputFd >= 0 ? outputFd : CFolderDescriptor::open(folder, openError);
     if (folderFd < 0) {
-        reportError = folder + ": " + std::strerror(errno);
+        reportError = folder + ": " + openError;
         return;
     }
     tagReportScan scan;
@@ -366,5 +381,6 @@ void CScanner::writeReport() {
     if (written)
         reportError.clear();
     if (folderFd != outputFd)
-        ::close(folderFd);
+        CFolderDescriptor::close(folderFd);
 }
+#endif

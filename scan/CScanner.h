@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/CHugePageBuffer.h"
+#include "platform/OwnerIds.h"
 #include "scan/CCandidateTracker.h"
 #include "scan/CDfxmlReport.h"
 #include "scan/CRecoveryLog.h"
@@ -8,7 +9,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 class CVolumeAccess;
@@ -227,7 +227,12 @@ private:
 
     bool thoroughMode = false;
     bool keepPartial = false;
+#if VALLORA_WITH_THOROUGH
     std::unique_ptr<CThoroughCarver> carver;
+    bool carving() const { return carver != nullptr; }
+#else
+    bool carving() const { return false; } // a build without the thorough mode
+#endif
     std::vector<std::unique_ptr<CBaseFile>> partialFiles;
     uint32_t duplicateCount = 0;
     uint32_t partialsWritten = 0;

@@ -1,5 +1,6 @@
 // The recovery writer: after the sweep every found image is read again from
 // the volume and written into the output folder as "<first sector + 1982>.jpg".
+#include "platform/CFolderDescriptor.h"
 #include "platform/CInvokingUser.h"
 #include "scan/CPieceReader.h"
 #include "scan/CRecoveredFile.h"
@@ -10,9 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 
 bool CScanner::handFilesToInvokingUser() {
     tagInvokingUser user;
@@ -41,9 +40,9 @@ void CScanner::recoverAll() {
     }
     if (total > 0 && folderFd < 0) {
         const std::string folder = scanDialog->outputFolder();
-        folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        folderFd = CFolderDescriptor::open(folder, folderError);
         if (folderFd < 0)
-            folderError = folder + ": " + std::strerror(errno);
+            folderError = folder + ": " + folderError;
     }
 
     for (auto& file : tracker->foundFiles) {
@@ -72,7 +71,7 @@ void CScanner::recoverAll() {
     if (scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon && handled < total)
         writingAbandoned = true;
     if (folderFd >= 0 && folderFd != outputFd)
-        ::close(folderFd);
+        CFolderDescriptor::close(folderFd);
     fileCount = writtenCount;
     tracker->foundFiles.clear();
 }

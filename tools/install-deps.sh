@@ -2,7 +2,9 @@
 # Installs what building, testing and running Vallora need on Debian or
 # Ubuntu, skipping what is already there. Uses sudo when not root.
 # --peers also installs the other carvers bench/recall-bench.sh compares
-# against (PhotoRec from testdisk, foremost, recoverjpeg).
+# against (PhotoRec from testdisk, foremost, recoverjpeg); --windows the
+# mingw-w64 cross compiler, GoogleTest's sources and Wine, for the Windows
+# build and its tests (tools/test.sh's Windows stage).
 set -euo pipefail
 
 packages=(
@@ -36,9 +38,15 @@ packages=(
     # manual pages, desktop metadata checks, and the Debian packages with their checks
     scdoc desktop-file-utils appstream dpkg-dev file lintian
 )
-if [ "${1:-}" = "--peers" ]; then
-    packages+=(testdisk foremost recoverjpeg)
-fi
+for arg in "$@"; do
+    case $arg in
+    --peers) packages+=(testdisk foremost recoverjpeg) ;;
+    # The cross compiler (POSIX threads, for std::thread), GoogleTest's
+    # sources to build it for Windows, and Wine to run the tests.
+    --windows) packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine64 wine) ;;
+    *) echo "usage: tools/install-deps.sh [--peers] [--windows]" >&2 && exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,9 @@
 #include "platform/CFileDevice.h"
 #include "platform/CFsProbe.h"
 #include "volume/CExFATVolumeAccess.h"
+#if VALLORA_WITH_EXT
 #include "volume/CExtVolumeAccess.h"
+#endif
 #include "volume/CFAT32VolumeAccess.h"
 #include "volume/CFATVolumeAccess.h"
 #include "volume/CNTFSAccessBuilder.h"
@@ -120,7 +122,12 @@ std::unique_ptr<CVolumeAccess> CVolumeOpener::buildAccess(Kind kind,
     case Kind::Fat:
         return std::make_unique<CFATVolumeAccess>(std::move(device));
     case Kind::Ext:
+#if VALLORA_WITH_EXT
         return std::make_unique<CExtVolumeAccess>(std::move(device));
+#else
+        throw CVolumeOpenError("ext2/3/4 volumes are not read by this build of the program "
+                               "(made without libext2fs)");
+#endif
     case Kind::Raw:
         break;
     }
