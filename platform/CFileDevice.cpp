@@ -20,10 +20,6 @@ bool CDevice::isLossError(int error) {
     return error == ENODEV || error == ENXIO || error == ENOMEDIUM;
 }
 
-bool CFileDevice::isValidSectorSize(uint32_t size) {
-    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
-}
-
 std::shared_ptr<CFileDevice> CFileDevice::open(const std::string& path, uint32_t imageSectorSize) {
     // Opened without blocking, so a FIFO (or a device that waits for a
     // peer) cannot hang the open; the type is checked before any read, and
@@ -52,8 +48,6 @@ std::shared_ptr<CFileDevice> CFileDevice::adopt(int fd, const std::string& name,
     device->queryGeometry(imageSectorSize);
     return device;
 }
-
-CFileDevice::CFileDevice(int fd, std::string name) : fd(fd), name(std::move(name)) {}
 
 CFileDevice::~CFileDevice() {
     if (fd >= 0)

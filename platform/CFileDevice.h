@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 
 // Thrown when a source cannot be opened; what() names the source and the reason.
 class CDeviceOpenError : public std::runtime_error {
@@ -23,31 +24,47 @@ public:
     // Opens path read-only. For an image file the sector size is
     // imageSectorSize (0: 512); a block device reports its own.
     static std::shared_ptr<CFileDevice> open(const std::string& path, uint32_t imageSectorSize = 0);
+#ifndef _WIN32
     // Takes over an already open read-only descriptor (for instance one that
     // udisks2 handed out), and closes it when refused; name is used in messages.
     static std::shared_ptr<CFileDevice> adopt(int fd, const std::string& name,
                                               uint32_t imageSectorSize = 0);
+#endif
     // True for sector sizes the program accepts: powers of two from 512 to 65536.
-    static bool isValidSectorSize(uint32_t size);
+    static bool isValidSectorSize(uint32_t size) {
+        return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
+    }
 
     ~CFileDevice() override;
     CFileDevice(const CFileDevice&) = delete;
     CFileDevice& operator=(const CFileDevice&) = delete;
 
-    uint32_t sectorSize() const override { return sectorBytes; }
-    uint64_t byteSize() const override { return sizeBytes; }
+    uint32_t sectorSize() const override {
+        return sectorBytes;
+    }
+    uint64_t byteSize() const override {
+        return sizeBytes;
+    }
     bool readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got, int& error) override;
-    const std::string& path() const override { return name; }
+    const std::string& path() const override {
+        return name;
+    }
 
-    bool isBlockDevice() const { return blockDevice; }
+    bool isBlockDevice() const {
+        return blockDevice;
+    }
     // The open descriptor, for probes that need one (libblkid); still owned.
-    int descriptor() const { return fd; }
+    int descriptor() const {
+        return fd;
+    }
     // For a block device its device number, for an image file the device
     // number of the file system holding it.
-    dev_t deviceNumber() const { return devNumber; }
+    dev_t deviceNumber() const {
+        return devNumber;
+    }
 
 private:
-    CFileDevice(int fd, std::string name);
+    CFileDevice(int fd, std::string name) : fd(fd), name(std::move(name)) {}
     void queryGeometry(uint32_t imageSectorSize);
 
     int fd = -1;

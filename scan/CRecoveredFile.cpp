@@ -10,21 +10,8 @@
 
 namespace {
 
-// Suffixed names tried before giving up on a clash.
-constexpr int kMaxSuffix = 9999;
-// Times one name is tried again after what held it went away.
-constexpr int kMaxRetries = 8;
-
 std::string reasonFor(const char* what, int error) {
     return std::string(what) + ": " + std::strerror(error);
-}
-
-// The name with "_k" before its extension: "1992.jpg" -> "1992_1.jpg".
-std::string suffixed(const std::string& name, int k) {
-    const size_t dot = name.rfind('.');
-    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-    return stem + "_" + std::to_string(k) + extension;
 }
 
 bool readAll(int fd, off_t offset, unsigned char* data, size_t length) {
@@ -60,13 +47,6 @@ void CRecoveredFile::removeInProgress() {
     const int folder = inProgressFolder.exchange(-1);
     if (folder >= 0)
         ::unlinkat(folder, inProgressName, 0);
-}
-
-CRecoveredFile::CRecoveredFile(int folderFd, std::string fileName)
-    : folder(folderFd), name(std::move(fileName)) {}
-
-CRecoveredFile::~CRecoveredFile() {
-    discard();
 }
 
 void CRecoveredFile::discard() {
@@ -192,48 +172,15 @@ bool CRecoveredFile::link(const std::string& target, int& error) {
     return false;
 }
 
-bool CRecoveredFile::place(Placement& placement, std::string& finalName, std::string& error) {
-    int retries = 0;
-    for (int k = 0; k <= kMaxSuffix; ++k) {
-        const std::string target = k == 0 ? name : suffixed(name, k);
-        int failure = 0;
-        if (link(target, failure)) {
-            placement = k == 0 ? Placement::New : Placement::Renamed;
-            finalName = target;
-            discard();
-            return true;
-        }
-        if (failure != EEXIST) {
-            error = reasonFor("cannot create", failure);
-            return false;
-        }
-        struct stat st {};
-        if (::fstatat(folder, target.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT && retries++ < kMaxRetries)
-                --k; // gone again meanwhile: the name is tried once more
-            continue;
-        }
-        if (S_ISLNK(st.st_mode)) {
-            // A link planted under the name holds no photo: it is removed
-            // (the link itself, never what it points at), the name tried again.
-            if (::unlinkat(folder, target.c_str(), 0) == 0 && retries++ < kMaxRetries)
-                --k;
-            continue;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            // A folder (or another kind of entry) under the photo's name:
-            // this photo is reported, not hidden under another name.
-            error = "cannot create: " + target + " exists and is not a file";
-            return false;
-        }
-        if (sameBytesAs(target)) {
-            placement = Placement::Identical;
-            finalName = target;
-            discard();
-            return true;
-        }
-    }
-    error = "cannot create: every name from " + name + " to " + suffixed(name, kMaxSuffix) +
-            " is taken";
-    return false;
+CRecoveredFile::Entry CRecoveredFile::entryAt(const std::string& entry) const {
+    struct stat st {};
+    if (::fstatat(folder, entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Entry::Gone : Entry::Unknown;
+    if (S_ISLNK(st.st_mode))
+        return Entry::Link;
+    return S_ISREG(st.st_mode) ? Entry::File : Entry::Other;
+}
+
+bool CRecoveredFile::removeLink(const std::string& entry) const {
+    return ::unlinkat(folder, entry.c_str(), 0) == 0;
 }

@@ -43,9 +43,26 @@ public:
     // file being written, if any. Async-signal-safe.
     static void removeInProgress();
 
+    // The name with "_k" before its extension: "1992.jpg" -> "1992_1.jpg".
+    static std::string suffixed(const std::string& name, int k);
+
 private:
+    // What holds a name in the folder.
+    enum class Entry {
+        Gone,    // nothing (any more)
+        Unknown, // cannot be examined
+        Link,    // a symbolic link or other reparse point
+        File,    // a regular file
+        Other,   // a folder, a device...
+    };
+
+    // Gives the file the name target without replacing anything; false
+    // with EEXIST when the name is taken, or another errno value.
     bool link(const std::string& target, int& error);
     bool sameBytesAs(const std::string& existing);
+    Entry entryAt(const std::string& entry) const;
+    // Removes the link (never what it points at); true when it went.
+    bool removeLink(const std::string& entry) const;
     static bool isSymlink(int folderFd, const std::string& name);
 
     int folder;

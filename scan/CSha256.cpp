@@ -26,18 +26,7 @@ std::string CSha256::hexDigest() {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     EVP_DigestFinal_ex(context, digest, &length);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 0x0F];
-    }
+    const std::string text = hexText(digest, length);
     reset();
     return text;
-}
-
-std::string CSha256::of(const unsigned char* data, size_t length) {
-    CSha256 digest;
-    digest.update(data, length);
-    return digest.hexDigest();
 }

@@ -19,8 +19,23 @@ public:
     // The digest of everything given since reset, in lower-case hexadecimal.
     std::string hexDigest();
 
-    static std::string of(const unsigned char* data, size_t length);
+    static std::string of(const unsigned char* data, size_t length) {
+        CSha256 digest;
+        digest.update(data, length);
+        return digest.hexDigest();
+    }
 
 private:
+    // Lower-case hexadecimal of the digest's bytes.
+    static std::string hexText(const unsigned char* bytes, size_t length) {
+        static const char kHex[] = "0123456789abcdef";
+        std::string text;
+        for (size_t i = 0; i < length; ++i) {
+            text += kHex[bytes[i] >> 4];
+            text += kHex[bytes[i] & 0x0F];
+        }
+        return text;
+    }
+
     evp_md_ctx_st* context;
 };

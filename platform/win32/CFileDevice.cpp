@@ -56,10 +56,6 @@ bool CDevice::isLossError(int error) {
     return error == ENODEV || error == ENXIO;
 }
 
-bool CFileDevice::isValidSectorSize(uint32_t size) {
-    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
-}
-
 std::shared_ptr<CFileDevice> CFileDevice::open(const std::string& path, uint32_t imageSectorSize) {
     bool device = false;
     const std::wstring wide = CWinDevicePath::resolve(path, device);
@@ -96,15 +92,6 @@ std::shared_ptr<CFileDevice> CFileDevice::open(const std::string& path, uint32_t
     opened->queryGeometry(imageSectorSize);
     return opened;
 }
-
-std::shared_ptr<CFileDevice> CFileDevice::adopt(int fd, const std::string& name,
-                                                uint32_t imageSectorSize) {
-    std::shared_ptr<CFileDevice> device(new CFileDevice(fd, name));
-    device->queryGeometry(imageSectorSize);
-    return device;
-}
-
-CFileDevice::CFileDevice(int fd, std::string name) : fd(fd), name(std::move(name)) {}
 
 CFileDevice::~CFileDevice() {
     if (fd >= 0)

@@ -17,18 +17,8 @@
 
 namespace {
 
-constexpr int kMaxSuffix = 9999;
-constexpr int kMaxRetries = 8;
-
 std::string reasonFor(const char* what, DWORD error) {
     return std::string(what) + ": " + CWinText::errorText(error);
-}
-
-std::string suffixed(const std::string& name, int k) {
-    const size_t dot = name.rfind('.');
-    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-    return stem + "_" + std::to_string(k) + extension;
 }
 
 HANDLE handleOf(int fd) {
@@ -81,7 +71,7 @@ void registerInProgress(const std::wstring& path) {
 
 // Removes a link (a reparse point) planted under path, never what it
 // points at; true when there was one.
-bool removeLink(const std::wstring& path) {
+bool removeLinkAt(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
@@ -94,13 +84,6 @@ bool removeLink(const std::wstring& path) {
 void CRecoveredFile::removeInProgress() {
     if (inProgressSet.exchange(false))
         ::DeleteFileW(inProgressPath);
-}
-
-CRecoveredFile::CRecoveredFile(int folderFd, std::string fileName)
-    : folder(folderFd), name(std::move(fileName)) {}
-
-CRecoveredFile::~CRecoveredFile() {
-    discard();
 }
 
 void CRecoveredFile::discard() {
@@ -122,7 +105,7 @@ bool CRecoveredFile::open(std::string& error) {
         return false;
     }
     const std::string hidden = "." + name + ".partial";
-    removeLink(base + L"\\" + CWinText::widen(hidden));
+    removeLinkAt(base + L"\\" + CWinText::widen(hidden));
     // CREATE_NEW makes a new file or fails: no file or link planted under
     // the name is opened. Shared for deleting, so the file can be moved to
     // its name while open.
@@ -223,51 +206,20 @@ bool CRecoveredFile::link(const std::string& target, int& error) {
     return false;
 }
 
-bool CRecoveredFile::place(Placement& placement, std::string& finalName, std::string& error) {
-    if (!::FlushFileBuffers(handleOf(fd))) {
-        error = reasonFor("cannot write", ::GetLastError());
-        return false;
+CRecoveredFile::Entry CRecoveredFile::entryAt(const std::string& entry) const {
+    const DWORD attributes =
+        ::GetFileAttributesW((folderPath(folder) + L"\\" + CWinText::widen(entry)).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Entry::Gone
+                                                                              : Entry::Unknown;
     }
-    const std::wstring base = folderPath(folder);
-    int retries = 0;
-    for (int k = 0; k <= kMaxSuffix; ++k) {
-        const std::string target = k == 0 ? name : suffixed(name, k);
-        int failure = 0;
-        if (link(target, failure)) {
-            placement = k == 0 ? Placement::New : Placement::Renamed;
-            finalName = target;
-            discard();
-            return true;
-        }
-        if (failure != EEXIST) {
-            error = std::string("cannot create: ") + std::strerror(failure);
-            return false;
-        }
-        const std::wstring path = base + L"\\" + CWinText::widen(target);
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            if (retries++ < kMaxRetries)
-                --k; // gone again meanwhile: the name is tried once more
-            continue;
-        }
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            // A link planted under the name holds no photo.
-            if (removeLink(path) && retries++ < kMaxRetries)
-                --k;
-            continue;
-        }
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            error = "cannot create: " + target + " exists and is not a file";
-            return false;
-        }
-        if (sameBytesAs(target)) {
-            placement = Placement::Identical;
-            finalName = target;
-            discard();
-            return true;
-        }
-    }
-    error = "cannot create: every name from " + name + " to " + suffixed(name, kMaxSuffix) +
-            " is taken";
-    return false;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return Entry::Link;
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) ? Entry::Other
+                                                                             : Entry::File;
+}
+
+bool CRecoveredFile::removeLink(const std::string& entry) const {
+    return removeLinkAt(folderPath(folder) + L"\\" + CWinText::widen(entry));
 }

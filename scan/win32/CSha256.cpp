@@ -48,18 +48,7 @@ void CSha256::update(const unsigned char* data, size_t length) {
 std::string CSha256::hexDigest() {
     unsigned char digest[32];
     ::BCryptFinishHash(context->hash, digest, sizeof digest, 0);
-    static const char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : digest) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 0x0F];
-    }
+    const std::string text = hexText(digest, sizeof digest);
     reset();
     return text;
-}
-
-std::string CSha256::of(const unsigned char* data, size_t length) {
-    CSha256 digest;
-    digest.update(data, length);
-    return digest.hexDigest();
 }
