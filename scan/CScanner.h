@@ -229,9 +229,13 @@ private:
     bool keepPartial = false;
 #if VALLORA_WITH_THOROUGH
     std::unique_ptr<CThoroughCarver> carver;
-    bool carving() const { return carver != nullptr; }
+    bool carving() const {
+        return carver != nullptr;
+    }
 #else
-    bool carving() const { return false; } // a build without the thorough mode
+    bool carving() const {
+        return false;
+    } // a build without the thorough mode
 #endif
     std::vector<std::unique_ptr<CBaseFile>> partialFiles;
     uint32_t duplicateCount = 0;
