@@ -304,9 +304,11 @@ void CScanner::feedSectors(uint64_t firstSector, uint32_t count, unsigned char* 
     // The buffer is far larger than the caches, and only each sector's first
     // bytes are usually looked at: fetch them ahead of the test.
     constexpr uint32_t kAhead = 16;
+#if VALLORA_WITH_THOROUGH
     if (carver && count > 1)
         carver->feedSectors(firstSector, count - 1, bytes); // counts its photos as proven
-    for (uint32_t k = 0; !carver && k + 1 < count; ++k) {
+#endif
+    for (uint32_t k = 0; !carving() && k + 1 < count; ++k) {
         if (k + kAhead < count)
             __builtin_prefetch(bytes + size_t(k + kAhead) * sectorSize);
         testSector(firstSector + k, bytes + size_t(k) * sectorSize);
