@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 
 namespace {
 
@@ -28,16 +29,29 @@ template <typename... Args> std::string format(const char* pattern, Args... args
 
 } // namespace
 
+namespace {
+
+uint32_t sectorsHeld(uint32_t sectorSize) {
+    if (sectorSize == 0)
+        return CScanner::kBufferSectors;
+    return uint32_t(
+        std::min<size_t>(CScanner::kBufferSectors, CScanner::kMaxBufferBytes / sectorSize));
+}
+
+} // namespace
+
 CScanner::CScanner(CVolumeAccess* access)
     : access(access), clusterCount(access->getClusterCount()),
       clusterSize(access->getClusterSize()), sectorSize(access->getSectorSize()),
-      storage(size_t(sectorSize) * (kBufferSectors + 1) + 4) {
+      bufferSectors(sectorsHeld(sectorSize)), storage(size_t(sectorSize) * (bufferSectors + 1) + 4),
+      spareStorage(size_t(sectorSize) * (bufferSectors + 1) + 4) {
     sectorsPerCluster = sectorSize ? clusterSize / sectorSize : 0;
-    clustersPerRun = sectorsPerCluster ? kBufferSectors / sectorsPerCluster : 0;
+    clustersPerRun = sectorsPerCluster ? bufferSectors / sectorsPerCluster : 0;
     if (clustersPerRun == 0)
         clusterCount = 0; // a geometry the sweep cannot hold: nothing to sweep
     tracker = std::make_unique<CCandidateTracker>(sectorSize);
     buffer = storage.data() + sectorSize;
+    spare = spareStorage.data() + sectorSize;
     held.assign(size_t(sectorSize) * 2 + 4, 0);
 }
 
@@ -120,12 +134,36 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
         ++i;
     const uint64_t firstSwept = i;
     uint64_t lastSwept = 0;
-    while (i < clusterCount && scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Running &&
-           !lostSource) {
-        const uint64_t last = findFreeRun(i);
-        readAndTestRun(i, last);
-        lastSwept = last;
-        i = skipUsedClusters(last);
+    auto goesOn = [&] {
+        return i < clusterCount &&
+               scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Running && !lostSource;
+    };
+    // Each run is read on the reader thread while the one before is tested.
+    std::optional<tagRun> next;
+    if (goesOn())
+        next = startRun(i);
+    while (next) {
+        const tagRun run = *next;
+        next.reset();
+        const bool ok = reader.wait();
+        // A stop that came while the run before was tested ends the sweep
+        // before this one.
+        if (!run.stopSeenWhenFound &&
+            scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Running)
+            break;
+        std::swap(buffer, spare);
+        if (ok) {
+            i = skipUsedClusters(run.last);
+            if (goesOn())
+                next = startRun(i);
+        }
+        testRun(run.first, run.last, ok);
+        lastSwept = run.last;
+        if (!ok) {
+            i = skipUsedClusters(run.last);
+            if (goesOn())
+                next = startRun(i);
+        }
     }
     // Nothing follows the last sector swept.
     flushHeldSector();
@@ -204,9 +242,18 @@ void CScanner::reportProgress(uint64_t cluster) {
     showText(CScanFrontEnd::kPercentLabel, format("%.2f%%", double(share)));
 }
 
-void CScanner::readAndTestRun(uint64_t first, uint64_t last) {
+CScanner::tagRun CScanner::startRun(uint64_t first) {
+    tagRun run;
+    run.first = first;
+    run.last = findFreeRun(first);
+    run.stopSeenWhenFound = scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Running;
+    unsigned char* into = spare;
+    reader.start([this, run, into] { return access->readClusters(run.first, run.last, into); });
+    return run;
+}
+
+void CScanner::testRun(uint64_t first, uint64_t last, bool ok) {
     const uint32_t sectors = uint32_t(last - first + 1) * sectorsPerCluster;
-    const bool ok = access->readClusters(first, last, buffer);
     noteRead(ok);
     const bool continues = first - previousRunLast == 1;
     previousRunLast = last;

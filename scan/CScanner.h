@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/CBackgroundJob.h"
 #include "platform/CHugePageBuffer.h"
 #include "platform/OwnerIds.h"
 #include "scan/CCandidateTracker.h"
@@ -36,6 +37,12 @@ public:
     // Bytes the thorough mode reads at once (it follows images from one
     // read to the next, so this only sets the pace).
     static constexpr uint32_t kThoroughReadBytes = 2048 * 1024;
+    // A run holds kBufferSectors sectors, or fewer where they would pass
+    // this many bytes (large sectors): the sweep reads such a run in more
+    // pieces, which follow each other as one stream.
+    static constexpr size_t kMaxBufferBytes = size_t(160) << 20;
+    // Sectors the sweep reads and the writer writes at once.
+    uint32_t runSectors() const { return bufferSectors; }
     static constexpr uint32_t kProgressEvery = 2048; // clusters
     // Failed reads spent on one run while narrowing down its unreadable
     // clusters; a damaged card may take seconds for each.
@@ -156,7 +163,15 @@ private:
     // Writes a file kept as pieces; false with the reason when it fails.
     bool writePieces(CBaseFile* file, CRecoveredFile& out, std::string& error);
     uint64_t findFreeRun(uint64_t first);
-    void readAndTestRun(uint64_t first, uint64_t last);
+    // A run found and handed to the reader thread.
+    struct tagRun {
+        uint64_t first = 0;
+        uint64_t last = 0;
+        bool stopSeenWhenFound = false; // a stop came while it was looked for
+    };
+    // Looks for the free run at first and starts reading it into spare.
+    tagRun startRun(uint64_t first);
+    void testRun(uint64_t first, uint64_t last, bool readOk);
     uint64_t skipUsedClusters(uint64_t last);
     void reportProgress(uint64_t cluster);
     // Re-reads the clusters a..b of the run that starts at runFirst, which
@@ -192,9 +207,15 @@ private:
     uint32_t sectorSize;
     uint32_t fileCount = 0;
     uint32_t sectorsPerCluster;
-    // One sector slot, then kBufferSectors sectors, then four spare bytes.
+    uint32_t bufferSectors;
+    // Two buffers, each one sector slot, then bufferSectors sectors, then
+    // four spare bytes: the run being tested is in buffer while the next
+    // one is read into spare.
     CHugePageBuffer storage;
+    CHugePageBuffer spareStorage;
     unsigned char* buffer;
+    unsigned char* spare;
+    CBackgroundJob reader;
     uint32_t clustersPerRun;
     uint64_t previousRunLast = 1;
     std::unique_ptr<CCandidateTracker> tracker;

@@ -106,9 +106,9 @@ bool CScanner::writeFoundFile(CBaseFile* file, int folderFd) {
             return false;
         }
         const uint64_t first = file->startSector;
-        uint64_t last = first + (kBufferSectors - 1);
-        size_t length = size_t(sectorSize) * kBufferSectors;
-        const bool final = first + (kBufferSectors - 1) >= file->lastSector;
+        uint64_t last = first + (bufferSectors - 1);
+        size_t length = size_t(sectorSize) * bufferSectors;
+        const bool final = first + (bufferSectors - 1) >= file->lastSector;
         if (final) {
             last = file->lastSector;
             length = size_t(file->lastSector - first) * sectorSize + file->endOffset + 1;
@@ -144,7 +144,7 @@ bool CScanner::writePieces(CBaseFile* file, CRecoveredFile& out, std::string& er
         length += piece.length;
     CPieceReader input([this](uint64_t first, uint64_t last,
                               void* into) { return access->readSectors(first, last, into); },
-                       sectorSize, size_t(sectorSize) * kBufferSectors);
+                       sectorSize, size_t(sectorSize) * bufferSectors);
     input.start(file->pieces, length);
     for (;;) {
         // Abandon stops the file being written, however long it is.
