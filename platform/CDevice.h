@@ -23,6 +23,10 @@ public:
                         int& error) = 0;
     // The name the device was opened by, for messages.
     virtual const std::string& path() const = 0;
+    // The bytes at offset were read and are not needed again soon: a device
+    // may let the system drop them from its cache, so that sweeping a large
+    // disk does not push everything else out of memory.
+    virtual void releaseCache(uint64_t /*offset*/, uint64_t /*length*/) {}
 
     // True once a read has shown that the device is gone (unplugged, medium
     // removed, shrunk under the reader): no later read can succeed.

@@ -87,6 +87,16 @@ void CFileDevice::queryGeometry(uint32_t imageSectorSize) {
 #endif
 }
 
+void CFileDevice::releaseCache(uint64_t offset, uint64_t length) {
+#ifdef POSIX_FADV_DONTNEED
+    if (blockDevice)
+        posix_fadvise(fd, off_t(offset), off_t(length), POSIX_FADV_DONTNEED);
+#else
+    (void)offset;
+    (void)length;
+#endif
+}
+
 bool CFileDevice::readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
                          int& error) {
     got = 0;

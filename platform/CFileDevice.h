@@ -49,6 +49,9 @@ public:
     const std::string& path() const override {
         return name;
     }
+    // Block devices only: an image file's pages are the file system's, and
+    // whoever reads it next (another sweep) finds them still there.
+    void releaseCache(uint64_t offset, uint64_t length) override;
 
     bool isBlockDevice() const {
         return blockDevice;

@@ -52,5 +52,8 @@ bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t le
         std::memset(static_cast<unsigned char*>(buffer) + got, 0, length - got);
     }
     device.noteReadSuccess();
+    // Large reads are the sweep's and the writer's: read once, then done with.
+    if (length >= kReleaseAfterBytes)
+        device.releaseCache(offset, got);
     return true;
 }

@@ -60,6 +60,7 @@ protected:
     // the end of the device are delivered as zeros, so no caller ever sees
     // what its buffer held before. A read that comes back short before the
     // end fails; one that brings nothing there marks the device lost.
+    static constexpr uint32_t kReleaseAfterBytes = 1u << 20;
     static bool readFromDevice(CDevice& device, uint64_t offset, uint32_t length, void* buffer,
                                uint64_t sectorNumber);
 };
