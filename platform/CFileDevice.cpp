@@ -50,8 +50,37 @@ std::shared_ptr<CFileDevice> CFileDevice::adopt(int fd, const std::string& name,
 }
 
 CFileDevice::~CFileDevice() {
+    if (directFd >= 0)
+        ::close(directFd);
     if (fd >= 0)
         ::close(fd);
+}
+
+void CFileDevice::openDirect() {
+    // The same open file, reopened read-only through its descriptor (an
+    // adopted descriptor has no path of its own).
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    directFd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_DIRECT);
+}
+
+bool CFileDevice::directRead(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
+                             int& error) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (got < length) {
+        ssize_t n = ::pread(directFd, out + got, length - got, static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            return false;
+        }
+        if (n == 0 || n % sectorBytes != 0) {
+            got += static_cast<uint32_t>(n);
+            break; // the end of the device (or a short tail): the buffered read finishes it
+        }
+        got += static_cast<uint32_t>(n);
+    }
+    return true;
 }
 
 void CFileDevice::queryGeometry(uint32_t imageSectorSize) {
@@ -85,6 +114,8 @@ void CFileDevice::queryGeometry(uint32_t imageSectorSize) {
 #ifdef POSIX_FADV_SEQUENTIAL
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+    if (blockDevice)
+        openDirect();
 }
 
 void CFileDevice::releaseCache(uint64_t offset, uint64_t length) {
@@ -102,6 +133,19 @@ bool CFileDevice::readAt(uint64_t offset, void* buffer, uint32_t length, uint32_
     got = 0;
     error = 0;
     auto* out = static_cast<unsigned char*>(buffer);
+    const uint64_t align = sectorBytes;
+    if (directFd >= 0 && length >= kDirectFromBytes && offset % align == 0 && length % align == 0 &&
+        reinterpret_cast<uintptr_t>(buffer) % align == 0) {
+        if (!directRead(offset, buffer, length, got, error)) {
+            if (error != EINVAL)
+                return false;
+            // The device takes no direct I/O after all: buffered from now on.
+            ::close(directFd);
+            directFd = -1;
+            got = 0;
+            error = 0;
+        }
+    }
     while (got < length) {
         ssize_t n = ::pread(fd, out + got, length - got, static_cast<off_t>(offset + got));
         if (n < 0) {

@@ -20,6 +20,8 @@ public:
 class CFileDevice : public CDevice {
 public:
     static constexpr uint32_t kDefaultImageSectorSize = 512;
+    // Reads from this size on go around the page cache where they can.
+    static constexpr uint32_t kDirectFromBytes = 1u << 20;
 
     // Opens path read-only. For an image file the sector size is
     // imageSectorSize (0: 512); a block device reports its own.
@@ -70,7 +72,14 @@ private:
     CFileDevice(int fd, std::string name) : fd(fd), name(std::move(name)) {}
     void queryGeometry(uint32_t imageSectorSize);
 
+    // Reads of whole aligned sectors go through a second descriptor opened
+    // for direct I/O where the device allows it: large reads then reach the
+    // device at its own size, with no copy through the page cache.
+    void openDirect();
+    bool directRead(uint64_t offset, void* buffer, uint32_t length, uint32_t& got, int& error);
+
     int fd = -1;
+    int directFd = -1;
     std::string name;
     uint32_t sectorBytes = 0;
     uint64_t sizeBytes = 0;
