@@ -125,6 +125,10 @@ void CFileDevice::queryGeometry(uint32_t imageSectorSize) {
                                EINVAL);
 }
 
+// Drives are opened unbuffered, so a sweep leaves nothing in the cache to
+// drop; an image file's pages stay for whoever reads it next.
+void CFileDevice::releaseCache(uint64_t /*offset*/, uint64_t /*length*/) {}
+
 bool CFileDevice::readAt(uint64_t offset, void* buffer, uint32_t length, uint32_t& got,
                          int& error) {
     got = 0;
