@@ -152,18 +152,19 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
             scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Running)
             break;
         std::swap(buffer, spare);
-        if (ok) {
+        auto readNext = [&] {
             i = skipUsedClusters(run.last);
             if (goesOn())
                 next = startRun(i);
-        }
+        };
+        // A run that failed is read again piece by piece while it is tested,
+        // so the next read waits until that is done.
+        if (ok)
+            readNext();
         testRun(run.first, run.last, ok);
         lastSwept = run.last;
-        if (!ok) {
-            i = skipUsedClusters(run.last);
-            if (goesOn())
-                next = startRun(i);
-        }
+        if (!ok)
+            readNext();
     }
     // Nothing follows the last sector swept.
     flushHeldSector();
