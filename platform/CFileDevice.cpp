@@ -118,9 +118,17 @@ void CFileDevice::queryGeometry(uint32_t imageSectorSize) {
         openDirect();
 }
 
+bool CFileDevice::goesDirect(uint64_t offset, uint64_t length) const {
+    return directFd >= 0 && length >= kDirectFromBytes && offset % sectorBytes == 0 &&
+           length % sectorBytes == 0;
+}
+
 void CFileDevice::releaseCache(uint64_t offset, uint64_t length) {
 #ifdef POSIX_FADV_DONTNEED
-    if (blockDevice)
+    // A direct read left nothing in the cache, and dropping pages is not
+    // free (it drains the page lists of every processor): only buffered
+    // reads of a block device are dropped.
+    if (blockDevice && !goesDirect(offset, length))
         posix_fadvise(fd, off_t(offset), off_t(length), POSIX_FADV_DONTNEED);
 #else
     (void)offset;
@@ -133,9 +141,7 @@ bool CFileDevice::readAt(uint64_t offset, void* buffer, uint32_t length, uint32_
     got = 0;
     error = 0;
     auto* out = static_cast<unsigned char*>(buffer);
-    const uint64_t align = sectorBytes;
-    if (directFd >= 0 && length >= kDirectFromBytes && offset % align == 0 && length % align == 0 &&
-        reinterpret_cast<uintptr_t>(buffer) % align == 0) {
+    if (goesDirect(offset, length) && reinterpret_cast<uintptr_t>(buffer) % sectorBytes == 0) {
         if (!directRead(offset, buffer, length, got, error)) {
             if (error != EINVAL)
                 return false;

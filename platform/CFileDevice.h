@@ -76,6 +76,9 @@ private:
     // for direct I/O where the device allows it: large reads then reach the
     // device at its own size, with no copy through the page cache.
     void openDirect();
+    // True when a read of length bytes at offset goes around the cache
+    // (given a sector-aligned buffer).
+    bool goesDirect(uint64_t offset, uint64_t length) const;
     bool directRead(uint64_t offset, void* buffer, uint32_t length, uint32_t& got, int& error);
 
     int fd = -1;
