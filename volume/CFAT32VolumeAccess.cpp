@@ -1,6 +1,5 @@
 #include "volume/CFAT32VolumeAccess.h"
 
-#include "platform/CByteOrder.h"
 #include "platform/CByteView.h"
 #include "platform/CDevice.h"
 #include "platform/CFileDevice.h"
@@ -11,6 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -44,6 +46,36 @@ constexpr uint64_t kWholeFatRead = uint64_t(8) << 20;
 // FAT32 cluster numbers have 28 bits, so no FAT32 FAT holds more than 2^28
 // entries; one sector more covers the rounding up of its last sector.
 constexpr uint64_t kMaxFatEntries = uint64_t(1) << 28;
+
+constexpr uint64_t kFatEntrySize = 4;
+// The FAT is read in pieces of this many bytes (a multiple of every sector size).
+constexpr uint64_t kFatPieceBytes = uint64_t(4) << 20;
+
+// An entry is in use when any of its four bytes is not zero, whatever the
+// byte order.
+bool entryInUse(const unsigned char* entry) {
+    uint32_t value;
+    std::memcpy(&value, entry, sizeof value);
+    return value != 0;
+}
+
+// The in-use bits of 64 consecutive entries, the first in bit 0.
+uint64_t usedBitsOf64(const unsigned char* entries) {
+    uint64_t bits = 0;
+#if defined(__SSE2__)
+    // Four entries at a time; this loop sets the pace of opening a large FAT.
+    const __m128i zero = _mm_setzero_si128();
+    for (unsigned k = 0; k < 16; ++k) {
+        const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + 16 * k));
+        const int zeros = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, zero)));
+        bits |= uint64_t(~zeros & 0xF) << (4 * k);
+    }
+#else
+    for (unsigned k = 0; k < 64; ++k)
+        bits |= uint64_t(entryInUse(entries + k * kFatEntrySize)) << k;
+#endif
+    return bits;
+}
 
 bool isSectorSize(uint32_t size) {
     return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
@@ -168,39 +200,71 @@ void CFAT32VolumeAccess::checkGeometry() {
 
 void CFAT32VolumeAccess::loadFat() {
     std::printf("Reading FATs Data...");
+    // One bit per cluster, set for a cluster in use: a FAT of 2^28 entries
+    // (1 GiB) is held in 32 MiB. Clusters 0 and 1 and those past the device
+    // count as in use, so the free clusters are the bits left clear.
+    const size_t words = (size_t(clusterCount) + 63) / 64;
     try {
-        fatBlock = std::make_unique<CHugePageBuffer>(size_t(clusterCount) * 4);
-        fat = reinterpret_cast<uint32_t*>(fatBlock->data());
+        usedBlock = std::make_unique<CHugePageBuffer>(words * sizeof(uint64_t));
+        used = reinterpret_cast<uint64_t*>(usedBlock->data());
     } catch (const std::bad_alloc&) {
         std::printf("\n");
         std::fflush(stdout);
-        throw CVolumeOpenError("not enough memory for the FAT (" +
-                               number(uint64_t(clusterCount) * 4) + " bytes)");
+        throw CVolumeOpenError("not enough memory for the FAT (" + number(words * 8) + " bytes)");
     }
-    uint64_t offset = uint64_t(reservedSectorCount) * sectorSize;
-    if (!readFromDevice(*volumeHandle, offset, clusterCount * 4, fat, 0)) {
-        std::fflush(stdout);
-        throw CVolumeOpenError("the FAT cannot be read");
+    // The FAT is read in pieces through one small buffer, which stays in the
+    // processor's cache while its entries become bits.
+    const uint64_t fatBytes = uint64_t(clusterCount) * kFatEntrySize;
+    const uint32_t pieceBytes = uint32_t(std::min<uint64_t>(kFatPieceBytes, fatBytes));
+    CHugePageBuffer piece(pieceBytes);
+    const uint64_t start = uint64_t(reservedSectorCount) * sectorSize;
+    for (uint64_t done = 0; done < fatBytes; done += pieceBytes) {
+        const uint32_t length = uint32_t(std::min<uint64_t>(pieceBytes, fatBytes - done));
+        if (!readFromDevice(*volumeHandle, start + done, length, piece.data(), 0)) {
+            std::fflush(stdout);
+            throw CVolumeOpenError("the FAT cannot be read");
+        }
+        markUsed(piece.data(), done / kFatEntrySize, length / kFatEntrySize);
     }
-    CByteOrder::littleEndianToHost32(fat, clusterCount);
+    used[0] |= 3;
+    for (uint64_t n = clusterLimit; n < uint64_t(words) * 64;) {
+        if (n % 64 == 0) {
+            used[n / 64] = ~uint64_t(0);
+            n += 64;
+        } else {
+            used[n / 64] |= uint64_t(1) << (n % 64);
+            ++n;
+        }
+    }
     std::printf("DONE!\n");
     std::fflush(stdout);
+}
+
+void CFAT32VolumeAccess::markUsed(const unsigned char* entries, uint64_t first, uint64_t count) {
+    uint64_t n = 0;
+    for (; n + 64 <= count; n += 64)
+        used[(first + n) / 64] = usedBitsOf64(entries + n * kFatEntrySize);
+    if (n < count) {
+        uint64_t bits = 0;
+        for (uint64_t k = 0; n + k < count; ++k)
+            bits |= uint64_t(entryInUse(entries + (n + k) * kFatEntrySize)) << k;
+        used[(first + n) / 64] = bits;
+    }
 }
 
 bool CFAT32VolumeAccess::isClusterUsed(uint64_t cluster) {
     if (cluster < 2 || cluster >= clusterLimit)
         return true;
-    return fat[cluster] != 0;
+    return (used[cluster / 64] >> (cluster % 64)) & 1;
 }
 
 uint64_t CFAT32VolumeAccess::countFreeClusters() {
-    // Clusters 2 up to the limit; the entries are compared whole, as
-    // isClusterUsed does.
-    const uint32_t* entries = fat;
-    uint64_t free = 0;
-    for (uint32_t n = 2; n < clusterLimit; ++n)
-        free += entries[n] == 0;
-    return free;
+    // Every cluster that is not a free data cluster has its bit set.
+    const size_t words = (size_t(clusterCount) + 63) / 64;
+    uint64_t inUse = 0;
+    for (size_t w = 0; w < words; ++w)
+        inUse += uint64_t(__builtin_popcountll(used[w]));
+    return uint64_t(words) * 64 - inUse;
 }
 
 uint64_t CFAT32VolumeAccess::clusterToSector(uint64_t cluster) {

@@ -12,7 +12,8 @@ class CHugePageBuffer;
 
 // A FAT32 volume: its clusters are those the file allocation table numbers,
 // and a cluster is free when its entry in the first FAT is zero. The boot
-// sector and the whole first FAT are read once, at construction.
+// sector and the whole first FAT are read once, at construction, and kept
+// as one bit per cluster.
 //
 // Sector numbers count from the first sector after the reserved sectors:
 // sector 0 is the first sector of the first FAT, and cluster 2, the first
@@ -70,16 +71,19 @@ private:
     void readBootSector();
     void checkGeometry();
     void loadFat();
+    // Sets the bits of count FAT entries (little-endian, 4 bytes each) for
+    // the clusters first, first + 1, ...; first is a multiple of 64.
+    void markUsed(const unsigned char* entries, uint64_t first, uint64_t count);
 
     std::shared_ptr<CDevice> volumeHandle;
     uint32_t sectorSize = 0;
     std::array<unsigned char, kBootSectorSize> bootSector{};
     uint32_t clusterSize = 0;
-    // The first FAT, one entry per cluster, held in a block on huge pages: a
-    // FAT of 8 million clusters is 32 MB, and faulting it in 4 KiB pages
-    // costs more than reading it. fat points into fatBlock.
-    std::unique_ptr<CHugePageBuffer> fatBlock;
-    uint32_t* fat = nullptr;
+    // One bit per cluster of the first FAT, set for the clusters in use (and
+    // for those that are no data clusters on the device), in a block on huge
+    // pages. used points into usedBlock.
+    std::unique_ptr<CHugePageBuffer> usedBlock;
+    uint64_t* used = nullptr;
 
     // Boot sector fields.
     uint32_t clusterSectors = 0;
