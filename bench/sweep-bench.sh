@@ -4,7 +4,8 @@
 # sector-aligned offsets, warms the page cache, then times `cat IMG >
 # /dev/null`, a raw vallora-recover sweep and a raw --thorough sweep
 # alternately. Prints each round, the best times, the ratios of cat's time
-# to the sweeps' (throughput), and the sweeps' peak resident memory.
+# to the sweeps' (throughput), the median times of cat and the sweep and
+# their ratio, and the sweeps' peak resident memory.
 # Then (DENSE_MIB, default SIZE_MIB; 0 skips it) an image that is nearly all
 # photos, where the thorough mode's decoding dominates: its MB/s and the CPU
 # time of each of its threads (the sweep and the decoder).
@@ -45,6 +46,9 @@ sweep() {
     files=$(ls "$work/out" | wc -l)
 }
 better() { [ -z "$2" ] || (($(echo "$1 < $2" | bc -l))); }
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+cats=()
+sweeps=()
 best_cat=
 best_sweep=
 best_thorough=
@@ -57,6 +61,8 @@ for ((r = 1; r <= rounds; r++)); do
     printf 'round %d: cat %.3f s, sweep %.3f s (%d photos), thorough %.3f s (%d photos)\n' \
         "$r" "$c" "$s" "$n" "$secs" "$files"
     rss_thorough=$rss
+    cats+=("$c")
+    sweeps+=("$s")
     if better "$c" "$best_cat"; then best_cat=$c; fi
     if better "$s" "$best_sweep"; then best_sweep=$s; fi
     if better "$secs" "$best_thorough"; then best_thorough=$secs; fi
@@ -66,6 +72,9 @@ printf 'cat:      %.3f s  (%.0f MiB/s)\n' "$best_cat" "$(echo "$mib / $best_cat"
 printf 'sweep:    %.3f s  (%.0f MiB/s)\n' "$best_sweep" "$(echo "$mib / $best_sweep" | bc -l)"
 printf 'thorough: %.3f s  (%.0f MiB/s)\n' "$best_thorough" "$(echo "$mib / $best_thorough" | bc -l)"
 printf 'throughput ratio sweep/cat: %.2f\n' "$(echo "$best_cat / $best_sweep" | bc -l)"
+mc=$(median "${cats[@]}")
+ms=$(median "${sweeps[@]}")
+printf 'medians: cat %.3f s, sweep %.3f s: sweep time / cat time %.3f\n' "$mc" "$ms" "$(echo "$ms / $mc" | bc -l)"
 printf 'time ratio thorough/cat: %.2f\n' "$(echo "$best_thorough / $best_cat" | bc -l)"
 printf 'peak RSS: sweep %d KiB, thorough %d KiB\n' "$rss_sweep" "$rss_thorough"
 

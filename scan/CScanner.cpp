@@ -205,33 +205,30 @@ std::string CScanner::partialSweepText() const {
 }
 
 uint64_t CScanner::findFreeRun(uint64_t first) {
-    uint32_t count = 0;
-    uint64_t u = first;
-    for (;;) {
-        if (u % kProgressEvery == 0)
-            reportProgress(u);
-        if (u >= clusterCount || access->isClusterUsed(u))
-            break;
-        ++count;
-        ++u;
-        if (count >= clustersPerRun)
-            break;
-    }
-    return u - 1;
+    // The run ends before the first used cluster, at the end of the volume,
+    // or after clustersPerRun clusters; the progress is shown at every
+    // kProgressEvery-th cluster on the way, the one that ends it included
+    // unless the run was full.
+    const uint64_t full = first + clustersPerRun;
+    const uint64_t end = access->firstUsedCluster(first, std::min(full, clusterCount));
+    reportProgressOver(first, end == full ? end - 1 : end);
+    return end - 1;
 }
 
 uint64_t CScanner::skipUsedClusters(uint64_t last) {
-    uint64_t u = last + 1;
-    if (u >= clusterCount || !access->isClusterUsed(u))
+    const uint64_t u = last + 1;
+    if (u >= clusterCount)
         return u;
-    while (u < clusterCount) {
-        if (u % kProgressEvery == 0)
-            reportProgress(u);
-        ++u;
-        if (u >= clusterCount || !access->isClusterUsed(u))
-            break;
-    }
-    return u;
+    const uint64_t free = access->firstFreeCluster(u, clusterCount);
+    if (free > u)
+        reportProgressOver(u, free - 1);
+    return free;
+}
+
+void CScanner::reportProgressOver(uint64_t from, uint64_t to) {
+    for (uint64_t u = (from + kProgressEvery - 1) / kProgressEvery * kProgressEvery; u <= to;
+         u += kProgressEvery)
+        reportProgress(u);
 }
 
 void CScanner::reportProgress(uint64_t cluster) {

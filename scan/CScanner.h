@@ -174,6 +174,8 @@ private:
     void testRun(uint64_t first, uint64_t last, bool readOk);
     uint64_t skipUsedClusters(uint64_t last);
     void reportProgress(uint64_t cluster);
+    // Shows the progress at each multiple of kProgressEvery from from to to.
+    void reportProgressOver(uint64_t from, uint64_t to);
     // Re-reads the clusters a..b of the run that starts at runFirst, which
     // failed as a whole, in halves, so the readable ones are still swept.
     void salvage(uint64_t runFirst, uint64_t a, uint64_t b);

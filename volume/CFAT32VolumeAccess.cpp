@@ -267,6 +267,35 @@ uint64_t CFAT32VolumeAccess::countFreeClusters() {
     return uint64_t(words) * 64 - inUse;
 }
 
+uint64_t CFAT32VolumeAccess::firstWithBit(uint64_t from, uint64_t to, bool wanted) const {
+    // Every bit past the FAT's last entry is set: those clusters are in use.
+    const uint64_t bits = (uint64_t(clusterCount) + 63) / 64 * 64;
+    const uint64_t end = std::min(to, bits);
+    uint64_t n = from;
+    while (n < end) {
+        uint64_t word = used[n / 64];
+        if (!wanted)
+            word = ~word;
+        word &= ~uint64_t(0) << (n % 64);
+        if (word) {
+            const uint64_t found = n / 64 * 64 + uint64_t(__builtin_ctzll(word));
+            return std::min(found, to);
+        }
+        n = n / 64 * 64 + 64;
+    }
+    if (wanted && from < to && std::max(from, bits) < to)
+        return std::max(from, bits);
+    return to;
+}
+
+uint64_t CFAT32VolumeAccess::firstUsedCluster(uint64_t from, uint64_t to) {
+    return firstWithBit(from, to, true);
+}
+
+uint64_t CFAT32VolumeAccess::firstFreeCluster(uint64_t from, uint64_t to) {
+    return firstWithBit(from, to, false);
+}
+
 uint64_t CFAT32VolumeAccess::clusterToSector(uint64_t cluster) {
     return uint64_t(fatCount) * fatSectors + clusterSectors * (cluster - 2);
 }

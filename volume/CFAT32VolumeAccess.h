@@ -42,6 +42,9 @@ public:
     bool isClusterUsed(uint64_t cluster) override;
     // One pass over the FAT held in memory.
     uint64_t countFreeClusters() override;
+    // A word of 64 clusters at a time.
+    uint64_t firstUsedCluster(uint64_t from, uint64_t to) override;
+    uint64_t firstFreeCluster(uint64_t from, uint64_t to) override;
     uint64_t clusterToSector(uint64_t cluster) override;
     bool readSectors(uint64_t first, uint64_t last, void* buffer) override;
     bool readClusters(uint64_t first, uint64_t last, void* buffer) override;
@@ -74,6 +77,9 @@ private:
     // Sets the bits of count FAT entries (little-endian, 4 bytes each) for
     // the clusters first, first + 1, ...; first is a multiple of 64.
     void markUsed(const unsigned char* entries, uint64_t first, uint64_t count);
+    // The first cluster in [from, to) whose bit is set (wanted true) or
+    // clear (wanted false); to when there is none.
+    uint64_t firstWithBit(uint64_t from, uint64_t to, bool wanted) const;
 
     std::shared_ptr<CDevice> volumeHandle;
     uint32_t sectorSize = 0;

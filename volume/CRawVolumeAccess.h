@@ -18,6 +18,8 @@ public:
     uint32_t getClusterSize() override { return clusterSize; }
     uint32_t getSectorSize() override { return sectorSize; }
     bool isClusterUsed(uint64_t) override { return false; }
+    uint64_t firstUsedCluster(uint64_t, uint64_t to) override { return to; }
+    uint64_t firstFreeCluster(uint64_t from, uint64_t to) override { return from < to ? from : to; }
     uint64_t clusterToSector(uint64_t cluster) override { return cluster; }
     bool readSectors(uint64_t first, uint64_t last, void* buffer) override;
     bool readClusters(uint64_t first, uint64_t last, void* buffer) override;

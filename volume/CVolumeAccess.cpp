@@ -26,6 +26,18 @@ uint64_t CVolumeAccess::countFreeClusters() {
     return free;
 }
 
+uint64_t CVolumeAccess::firstUsedCluster(uint64_t from, uint64_t to) {
+    while (from < to && !isClusterUsed(from))
+        ++from;
+    return from < to ? from : to;
+}
+
+uint64_t CVolumeAccess::firstFreeCluster(uint64_t from, uint64_t to) {
+    while (from < to && isClusterUsed(from))
+        ++from;
+    return from < to ? from : to;
+}
+
 bool CVolumeAccess::readFromDevice(CDevice& device, uint64_t offset, uint32_t length, void* buffer,
                                    uint64_t sectorNumber) {
     (void)sectorNumber; // positioned reads cannot fail to position

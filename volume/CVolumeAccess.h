@@ -22,6 +22,12 @@ public:
     // access that holds its allocation table in memory counts them in one
     // pass over it.
     virtual uint64_t countFreeClusters();
+    // The first cluster from from on (up to, not including, to) that is in
+    // use, or free; to when there is none. What isClusterUsed says, cluster
+    // by cluster; an access with its allocation table in memory answers
+    // without a call per cluster.
+    virtual uint64_t firstUsedCluster(uint64_t from, uint64_t to);
+    virtual uint64_t firstFreeCluster(uint64_t from, uint64_t to);
     virtual ~CVolumeAccess() = default;
     // Number of the cluster's first sector, in the numbering readSectors takes.
     virtual uint64_t clusterToSector(uint64_t /*cluster*/) { return 0; }

@@ -262,7 +262,8 @@ TEST(FAT32VolumeAccessLoad, OpensByPath) {
 // A FAT larger than one read is read in pieces and kept as one bit per
 // cluster: entries on both sides of the piece and word boundaries, with only
 // their upper or lowest bits set, are in use; the free count agrees with one
-// isClusterUsed call per cluster.
+// isClusterUsed call per cluster, and so do the first used and free
+// clusters of a range.
 TEST(FAT32VolumeAccessLoad, LargeFatIsReadInPiecesAndEveryEntryCounts) {
     if (!CDiskImageMaker::haveTool("mkfs.vfat"))
         GTEST_SKIP() << "mkfs.vfat is not installed";
@@ -312,6 +313,31 @@ TEST(FAT32VolumeAccessLoad, LargeFatIsReadInPiecesAndEveryEntryCounts) {
     const uint64_t free = access.countFreeClusters();
     EXPECT_EQ(free, access.CVolumeAccess::countFreeClusters());
     EXPECT_EQ(free, access.firstClusterPastDevice() - 2 - 1 - marked.size());
+    // The sweep's range questions, a word at a time, answer as the clusters do one by one.
+    const uint64_t past = access.firstClusterPastDevice();
+    const uint64_t end = access.getClusterCount();
+    const std::pair<uint64_t, uint64_t> ranges[] = {
+        {0, 10},
+        {3, 63},
+        {3, 64},
+        {65, 127},
+        {65, 200},
+        {129, past},
+        {kPieceEntries + 1, kPieceEntries + 65},
+        {past - 1, past + 3},
+        {past - 70, end},
+        {end - 1, end + 100},
+        {end + 5, end + 9},
+        {40, 40},
+    };
+    for (const auto& [from, to] : ranges) {
+        EXPECT_EQ(access.firstUsedCluster(from, to),
+                  access.CVolumeAccess::firstUsedCluster(from, to))
+            << from << ".." << to;
+        EXPECT_EQ(access.firstFreeCluster(from, to),
+                  access.CVolumeAccess::firstFreeCluster(from, to))
+            << from << ".." << to;
+    }
 }
 
 } // namespace
