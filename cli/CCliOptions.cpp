@@ -7,6 +7,7 @@
 
 std::string CCliOptions::helpText() {
     std::string text = R"(Usage: vallora-recover [OPTIONS] SOURCE OUTPUT_DIR
+       vallora-recover --resume [-q] [--force-output] [SOURCE] OUTPUT_DIR
 
 Recovers deleted JPEG photos. SOURCE is a block device (/dev/sdb1) or a disk
 image file; it is opened read-only and never written. Every image found is
@@ -49,6 +50,12 @@ Options:
   --no-report       do not write report.xml (see below)
   --no-dates        leave every recovered file dated with the time of
                     recovery, not the date the photo was taken
+  --resume          take up the sweep interrupted in OUTPUT_DIR where it
+                    stopped, with the options it was started with. SOURCE
+                    defaults to the source it swept (give it again when the
+                    drive now has another name); a source that is not the
+                    same (size, file system identifier, first sectors) is
+                    refused. Not for --thorough sweeps.
   -q, --quiet       no progress display
   -h, --help        show this help and exit
   --version         show the version and exit
@@ -71,6 +78,15 @@ written is removed and nothing more is written; a third ends the program at
 once. SIGTERM and SIGHUP count as Ctrl-C. A closed standard output does not
 stop a recovery.
 
+While it sweeps, the default mode keeps the file .vallora-resume in
+OUTPUT_DIR (replaced every few seconds, and when the sweep stops): where the
+sweep stands, the images found and not written yet, and its options. After
+an interruption (Ctrl-C, a crash, the power, the source gone),
+'vallora-recover --resume OUTPUT_DIR' goes on from there and writes what the
+whole sweep would have written; the summary counts the images written
+before too. The file is removed once the sweep reached the end and every
+image was written. A thorough sweep keeps none.
+
 No file in OUTPUT_DIR is ever replaced: when N.jpg exists with other bytes
 the image is saved as N_1.jpg (N_2.jpg...); when it holds the same bytes it
 is not written again. The summary says how many.
@@ -87,9 +103,11 @@ Exit status:
   1  some image found, or the report, was not written (stopped or not)
   2  bad command line
   3  the source cannot be opened or read as a volume, or it went away or
-     died during the sweep (what was found before is written where it can be)
+     died during the sweep (what was found before is written where it can
+     be); with --resume also: it is not the source the sweep read
   4  the output folder is refused (missing, not a folder, not writable,
-     on the disk being scanned, or on storage that cannot be determined)
+     on the disk being scanned, or on storage that cannot be determined);
+     with --resume also: it holds no resume file, or a damaged one
   5  stopped with Ctrl-C; every image found so far was written
   6  abandoned (Ctrl-C twice, or once with nothing found yet): the file
      being written was removed and nothing more was written
@@ -146,6 +164,7 @@ bool optionValue(const std::string& arg, const std::string& name, int argc, char
 bool CCliOptions::parse(int argc, char** argv, std::string& error) {
     std::vector<std::string> positional;
     bool optionsEnded = false;
+    std::string sweepOption; // an option a resumed sweep takes from its resume file
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
@@ -158,7 +177,15 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             showHelp = true;
         } else if (arg == "--version") {
             showVersion = true;
+        } else if (arg == "--resume") {
+#ifdef _WIN32
+            error = "--resume is not part of the Windows program";
+            return false;
+#else
+            resume = true;
+#endif
         } else if (arg == "--thorough") {
+            sweepOption = arg;
 #if VALLORA_WITH_THOROUGH
             thorough = true;
 #else
@@ -166,16 +193,20 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
             return false;
 #endif
         } else if (arg == "--keep-partial") {
+            sweepOption = arg;
             keepPartial = true;
         } else if (arg == "-q" || arg == "--quiet") {
             quiet = true;
         } else if (arg == "--force-output") {
             forceOutput = true;
         } else if (arg == "--no-report") {
+            sweepOption = arg;
             report = false;
         } else if (arg == "--no-dates") {
+            sweepOption = arg;
             photoDates = false;
         } else if (takesValue(arg, "--fs")) {
+            sweepOption = "--fs";
             std::string value;
             if (!optionValue(arg, "--fs", argc, argv, i, value, error))
                 return false;
@@ -185,6 +216,7 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
                 return false;
             }
         } else if (takesValue(arg, "--sector-size")) {
+            sweepOption = "--sector-size";
             std::string value;
             if (!optionValue(arg, "--sector-size", argc, argv, i, value, error))
                 return false;
@@ -206,6 +238,21 @@ bool CCliOptions::parse(int argc, char** argv, std::string& error) {
     if (keepPartial && !thorough) {
         error = "--keep-partial needs --thorough";
         return false;
+    }
+    if (resume) {
+        if (!sweepOption.empty()) {
+            error = sweepOption + " cannot be given with --resume: the sweep goes on with the "
+                                  "options it was started with";
+            return false;
+        }
+        if (positional.empty() || positional.size() > 2) {
+            error = positional.empty() ? "--resume needs OUTPUT_DIR"
+                                       : "too many arguments: expected [SOURCE] OUTPUT_DIR";
+            return false;
+        }
+        outputDir = positional.back();
+        source = positional.size() == 2 ? positional[0] : "";
+        return true;
     }
     if (positional.size() != 2) {
         error = positional.size() < 2 ? "expected SOURCE and OUTPUT_DIR"

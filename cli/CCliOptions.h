@@ -24,6 +24,9 @@ public:
     uint32_t sectorSize = 0;           // 0: the device's own, or 512 for an image file
     // Which volume access sweeps the source; Auto follows the detected file system.
     CVolumeOpener::Choice fileSystem = CVolumeOpener::Choice::Auto;
+    // --resume: take up the sweep interrupted in outputDir, with its options;
+    // source is "" unless given again.
+    bool resume = false;
     std::string source;
     std::string outputDir;
 };

@@ -4,7 +4,9 @@
 #include "cli/CExitStatus.h"
 #include "cli/CTerminalFrontEnd.h"
 #include "platform/CFileDevice.h"
+#include "platform/CFolderDescriptor.h"
 #include "platform/COutputFolder.h"
+#include "scan/CResumeFile.h"
 #include "scan/CScanner.h"
 #include "volume/COpenFailureText.h"
 #include "volume/CSweepWarnings.h"
@@ -14,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -40,6 +43,97 @@ void reportUnreadableRanges(const CScanner& scanner) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+// --resume: the interrupted sweep's options and source, from the resume
+// file in the output folder. kExitCompleted when it was read.
+int loadResumeFile(CCliOptions& options, tagResumeState& state) {
+    std::string error;
+    const int folderFd = CFolderDescriptor::open(options.outputDir, error);
+    if (folderFd < 0)
+        return fail(kExitOutputRefused, options.outputDir + ": " + error);
+    const CResumeFile::ReadResult result = CResumeFile::read(folderFd, state, error);
+    CFolderDescriptor::close(folderFd);
+    const std::string file = options.outputDir + "/" + CResumeFile::kFileName;
+    if (result == CResumeFile::ReadResult::Missing)
+        return fail(kExitOutputRefused,
+                    options.outputDir + " holds no interrupted sweep to resume (no " + file + ")");
+    if (result == CResumeFile::ReadResult::Damaged)
+        return fail(kExitOutputRefused, "cannot resume from " + file + ": " + error);
+    if (options.source.empty())
+        options.source = state.sourcePath;
+    options.fileSystem = state.fileSystemChoice;
+    options.sectorSize = state.imageSectorSize;
+    options.report = state.report && VALLORA_WITH_REPORT;
+    options.photoDates = state.photoDates;
+    options.forceOutput = options.forceOutput || state.forceOutput;
+    return kExitCompleted;
+}
+
+// Whether the output folder's resume file belongs to this source: a resumed
+// sweep needs it to; a new one only says that it starts over.
+int checkResumeFile(const CCliOptions& options, const COutputFolder& folder, CDevice& device) {
+    const CResumeFile::tagCheck check = CResumeFile::inspect(folder.descriptor(), device);
+    const std::string file = options.outputDir + "/" + CResumeFile::kFileName;
+    if (!options.resume) {
+        if (check.verdict == CResumeFile::Verdict::ThisSource) {
+            char swept[32];
+            std::snprintf(swept, sizeof swept, "%.2f%%", CResumeFile::sweptPercent(check.state));
+            std::fprintf(stderr,
+                         "vallora-recover: %s holds an interrupted sweep of %s (%s swept); this "
+                         "sweep starts from the beginning ('vallora-recover --resume %s' takes "
+                         "that one up)\n",
+                         options.outputDir.c_str(), options.source.c_str(), swept,
+                         options.outputDir.c_str());
+        }
+        return kExitCompleted;
+    }
+    switch (check.verdict) {
+    case CResumeFile::Verdict::ThisSource:
+        return kExitCompleted;
+    case CResumeFile::Verdict::OtherSource:
+        return fail(kExitSourceError, options.source +
+                                          " is not the source of the interrupted sweep in " +
+                                          options.outputDir + ": " + check.reason +
+                                          " (vallora-recover --resume SOURCE OUTPUT_DIR names it)");
+    case CResumeFile::Verdict::Damaged:
+        return fail(kExitOutputRefused, "cannot resume from " + file + ": " + check.reason);
+    case CResumeFile::Verdict::None:
+        break;
+    }
+    return fail(kExitOutputRefused, file + " went away");
+}
+
+// The default mode keeps a resume file in the output folder while it
+// sweeps (not on Windows, and not the thorough mode).
+void keepResumeFile(const CCliOptions& options, CDevice& device, CScanner& scanner) {
+#ifndef _WIN32
+    if (options.thorough)
+        return;
+    tagResumeState base;
+    std::error_code ignored;
+    // Named as given, made absolute: the sweep may be taken up from elsewhere.
+    base.sourcePath = std::filesystem::absolute(options.source, ignored).string();
+    if (base.sourcePath.empty())
+        base.sourcePath = options.source;
+    if (!CSourceIdentity::of(device, base.source)) {
+        std::fprintf(stderr,
+                     "vallora-recover: warning: the start of %s cannot be read; this "
+                     "sweep cannot be resumed\n",
+                     options.source.c_str());
+        return;
+    }
+    base.fileSystemChoice = options.fileSystem;
+    base.imageSectorSize = options.sectorSize;
+    base.report = options.report;
+    base.photoDates = options.photoDates;
+    base.forceOutput = options.forceOutput;
+    scanner.keepResumeFile(base);
+#else
+    (void)options;
+    (void)device;
+    (void)scanner;
+#endif
+}
+
 } // namespace
 
 int CRecoverCommand::run(int argc, char** argv) {
@@ -54,6 +148,13 @@ int CRecoverCommand::run(int argc, char** argv) {
     if (options.showVersion) {
         std::printf("vallora-recover %s\n", VALLORA_VERSION);
         return kExitCompleted;
+    }
+
+    tagResumeState resumeState;
+    if (options.resume) {
+        const int status = loadResumeFile(options, resumeState);
+        if (status != kExitCompleted)
+            return status;
     }
 
     std::shared_ptr<CFileDevice> device;
@@ -76,6 +177,9 @@ int CRecoverCommand::run(int argc, char** argv) {
                      "vallora-recover: warning: %s; writing there anyway (--force-output)\n",
                      folder.reason().c_str());
 
+    if (const int status = checkResumeFile(options, folder, *device); status != kExitCompleted)
+        return status;
+
     const std::string fileSystem = CVolumeOpener::detect(*device);
     const CVolumeOpener::Kind kind = CVolumeOpener::resolve(options.fileSystem, fileSystem);
     std::unique_ptr<CVolumeAccess> access;
@@ -87,6 +191,10 @@ int CRecoverCommand::run(int argc, char** argv) {
                     COpenFailureText::cannotRead(options.source, kind, e.reason()) +
                         (raw ? "" : " (--fs raw sweeps every sector)"));
     }
+    std::string misfit;
+    if (options.resume && !CResumeFile::fitsVolume(resumeState, *access, misfit))
+        return fail(kExitOutputRefused, "cannot resume from " + options.outputDir + "/" +
+                                            CResumeFile::kFileName + ": " + misfit);
     const tagVolumeGeometry geometry = CVolumeOpener::geometry(kind, *access);
     std::fprintf(stderr, "Sweeping %s\n%s", options.source.c_str(),
                  CVolumeOpener::describe(fileSystem, options.fileSystem, kind, geometry).c_str());
@@ -110,7 +218,23 @@ int CRecoverCommand::run(int argc, char** argv) {
                                                        options.fileSystem, kind));
 #endif
     scanner.setPhotoDates(options.photoDates);
+    keepResumeFile(options, *device, scanner);
+    if (options.resume) {
+        scanner.resumeFrom(resumeState);
+        std::fprintf(stderr,
+                     "Resuming the sweep at sector %llu (%.2f%% swept, %zu images found "
+                     "and not written yet)\n",
+                     static_cast<unsigned long long>(resumeState.nextSector),
+                     CResumeFile::sweptPercent(resumeState), resumeState.pending.size());
+    }
     const CScanner::Outcome outcome = scanner.run(&frontEnd);
+    if (!scanner.resumeFailure().empty())
+        std::fprintf(stderr, "vallora-recover: warning: %s; this sweep cannot be resumed\n",
+                     scanner.resumeFailure().c_str());
+    else if (scanner.resumeFileLeft())
+        std::fprintf(stderr,
+                     "The sweep can be taken up where it stopped: vallora-recover --resume %s\n",
+                     options.outputDir.c_str());
 
     if (scanner.unreadableSectors() > 0)
         std::fprintf(stderr, "vallora-recover: %llu sectors could not be read and were skipped\n",
@@ -149,8 +273,9 @@ int CRecoverCommand::run(int argc, char** argv) {
                      options.outputDir.c_str(), CDfxmlReport::kFileName,
                      scanner.reportName().c_str());
     const size_t failed = scanner.writeFailures().size();
-    std::fprintf(stderr, "Recovered %u of %u images into %s", scanner.filesWritten(),
-                 scanner.filesFound(), options.outputDir.c_str());
+    const uint32_t before = scanner.filesWrittenBefore();
+    std::fprintf(stderr, "Recovered %u of %u images into %s", scanner.filesWritten() + before,
+                 scanner.filesFound() + before, options.outputDir.c_str());
     if (!scanner.renamedFiles().empty())
         std::fprintf(stderr, "; %zu under a new name (no file is replaced)",
                      scanner.renamedFiles().size());

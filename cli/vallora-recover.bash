@@ -3,7 +3,7 @@
 # from the bash-completion package.
 
 _vallora_recover() {
-    local options="--fs --sector-size --force-output --thorough --keep-partial --no-report --no-dates -q --quiet -h --help --version"
+    local options="--fs --sector-size --force-output --thorough --keep-partial --no-report --no-dates --resume -q --quiet -h --help --version"
     local fs_values="auto raw fat fat32 exfat ntfs ext"
     local sector_sizes="512 1024 2048 4096 8192 16384 32768 65536"
     local cur=${COMP_WORDS[COMP_CWORD]}

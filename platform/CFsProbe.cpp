@@ -53,3 +53,25 @@ std::string CFsProbe::probeDescriptor(int fd) {
         ::lseek(fd, position, SEEK_SET);
     return name;
 }
+
+std::string CFsProbe::volumeSerial(int fd) {
+    if (fd < 0)
+        return "";
+    blkid_probe probe = blkid_new_probe();
+    if (!probe)
+        return "";
+    const off_t position = ::lseek(fd, 0, SEEK_CUR);
+    std::string serial;
+    if (blkid_probe_set_device(probe, fd, 0, 0) == 0) {
+        blkid_probe_enable_superblocks(probe, 1);
+        blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_UUID);
+        const char* uuid = nullptr;
+        if (blkid_do_safeprobe(probe) == 0 &&
+            blkid_probe_lookup_value(probe, "UUID", &uuid, nullptr) == 0 && uuid)
+            serial = uuid;
+    }
+    blkid_free_probe(probe);
+    if (position >= 0)
+        ::lseek(fd, position, SEEK_SET);
+    return serial;
+}

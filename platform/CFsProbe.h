@@ -13,6 +13,10 @@ public:
     // Probes an open descriptor without taking it over; its file position is
     // left as it was.
     static std::string probeDescriptor(int fd);
+    // The file system's own identifier (its UUID or volume serial, as
+    // libblkid reads it: "1A2B-3C4D" for FAT, 16 hex digits for NTFS, the
+    // UUID for ext), or "" when it has none. The file position is kept.
+    static std::string volumeSerial(int fd);
     // The name for a probe result: blkid's TYPE and, for vfat, its VERSION.
     static std::string volumeName(const std::string& type, const std::string& version);
 };

@@ -90,7 +90,9 @@ CScanner::Outcome CScanner::run(CScanFrontEnd* frontEnd) {
     std::printf("The run time is:%us!\n", seconds);
     std::fflush(stdout);
 
-    std::string summary = format("用时%d秒,成功恢复%u个文件", int(seconds), fileCount);
+    // A sweep taken up again counts what was written before it stopped.
+    std::string summary =
+        format("用时%d秒,成功恢复%u个文件", int(seconds), fileCount + writtenBefore);
     // No file is replaced: the summary says when names were taken.
     if (!renamed.empty())
         summary += format(",其中%u个因同名文件已存在而另存新名", unsigned(renamed.size()));
@@ -128,12 +130,27 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
             [this] { countFoundFile(); });
 #endif
 
+    resumeKept = resumeWanted && !carving() && outputFd >= 0;
+    if (resumeKept)
+        CResumeFile::removeStaleTemporaries(outputFd);
+    if (fileCount > 0) { // found by the interrupted sweep, not written
+        showText(CScanFrontEnd::kFoundLabel, format("找到%u个文件", fileCount + writtenBefore));
+        scanDialog->publishFoundCount(fileCount);
+    }
+
     // Cluster 0 is never swept.
     uint64_t i = 1;
+    if (resumed)
+        i = resumeState.sweepDone ? clusterCount : resumeState.nextCluster;
     while (i < clusterCount && access->isClusterUsed(i))
         ++i;
     const uint64_t firstSwept = i;
     uint64_t lastSwept = 0;
+    if (!resumed && i < clusterCount) {
+        resumeState.nextCluster = i;
+        resumeState.nextSector = access->clusterToSector(i);
+    }
+    lastResumeSave = tickCount();
     auto goesOn = [&] {
         return i < clusterCount &&
                scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Running && !lostSource;
@@ -165,6 +182,10 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
         lastSwept = run.last;
         if (!ok)
             readNext();
+        if (resumeKept && !lostSource) {
+            noteResumePoint(run.first);
+            saveResumePoint(false);
+        }
     }
     // Nothing follows the last sector swept.
     flushHeldSector();
@@ -180,6 +201,13 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
         log.noteSwept(from, to - from);
     }
     sweptTo = i < clusterCount ? i : clusterCount;
+    if (resumeKept) {
+        if (sweptWhole()) {
+            resumeState.sweepDone = true;
+            resumeFoundCount = tracker->foundFiles.size();
+        }
+        saveResumePoint(true);
+    }
     // A sweep that ended early shows where it ended, on the bar and the labels.
     if (!sweptWhole() && scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Abandon)
         reportProgress(sweptTo);
@@ -328,6 +356,13 @@ void CScanner::noteRead(bool ok) {
 }
 
 void CScanner::feedSectors(uint64_t firstSector, uint32_t count, unsigned char* data) {
+    if (firstSector < skipBelowSector) {
+        // A resumed sweep: the sectors before its point were tested before.
+        const uint32_t skipped = uint32_t(std::min<uint64_t>(count, skipBelowSector - firstSector));
+        firstSector += skipped;
+        count -= skipped;
+        data += size_t(skipped) * sectorSize;
+    }
     if (count == 0)
         return;
     unsigned char* bytes = data;
@@ -396,7 +431,7 @@ void CScanner::testSector(uint64_t sector, const unsigned char* bytes) {
 
 void CScanner::countFoundFile() {
     ++fileCount;
-    showText(CScanFrontEnd::kFoundLabel, format("找到%u个文件", fileCount));
+    showText(CScanFrontEnd::kFoundLabel, format("找到%u个文件", fileCount + writtenBefore));
     scanDialog->publishFoundCount(fileCount);
 }
 

@@ -6,6 +6,7 @@
 #include "scan/CCandidateTracker.h"
 #include "scan/CDfxmlReport.h"
 #include "scan/CRecoveryLog.h"
+#include "scan/CResumeFile.h"
 
 #include <cstdint>
 #include <memory>
@@ -151,6 +152,27 @@ public:
     // when an earlier report holds that name); "" when none was written.
     const std::string& reportName() const { return reportFile; }
 
+    // Keeps a resume file (CResumeFile) in the output folder given to
+    // setOutputDescriptor while the sweep runs: every kResumeEveryMs (or
+    // VALLORA_RESUME_EVERY_MS milliseconds, for tests), when the sweep
+    // stops, and while the found images are written. It is removed once the
+    // sweep reached the end and every image was written. base names the
+    // source and the options. The thorough mode keeps none.
+    static constexpr uint32_t kResumeEveryMs = 5000;
+    void keepResumeFile(const tagResumeState& base);
+    // Takes the sweep up where an interrupted one stopped: from its
+    // position, with the images it found and did not write. The state must
+    // fit this volume (CResumeFile::fitsVolume).
+    void resumeFrom(const tagResumeState& state);
+    // Images the interrupted sweep wrote before this run took it up; the
+    // summary counts them with this run's.
+    uint32_t filesWrittenBefore() const { return writtenBefore; }
+    // Why the resume file could not be written ("" when it could).
+    const std::string& resumeFailure() const { return resumeError; }
+    // True when the run ended with a resume file in the output folder (the
+    // sweep was interrupted, or some image could not be written).
+    bool resumeFileLeft() const { return resumeLeft; }
+
     // The sweep alone (run steps 2 to 5), for tests and tools.
     void sweep(CScanFrontEnd* frontEnd);
     // The recovery writer: writes every found file and empties the list.
@@ -201,6 +223,14 @@ private:
     void showText(int controlId, const std::string& text);
     // Writes report.xml after every file (run step 6, when asked for).
     void writeReport();
+    // The resume file: the point the sweep would go on from after the run
+    // that starts at runFirst, and writing it (when due, or at once).
+    void noteResumePoint(uint64_t runFirst);
+    void saveResumePoint(bool now);
+    // While writing: files[k] was written when written[k] is set.
+    void saveWritingState(const std::vector<tagResumeFound>& files,
+                          const std::vector<char>& written, bool final);
+    void writeResumeFile(const tagResumeState& state);
 
     CVolumeAccess* access;
     CScanFrontEnd* scanDialog = nullptr;
@@ -268,4 +298,16 @@ private:
     tagReportSource reportSource;
     std::string reportError;
     std::string reportFile;
+
+    bool resumeWanted = false;
+    bool resumeKept = false;     // wanted, and a sweep that can be taken up
+    tagResumeState resumeState;  // the point, without the pending images
+    size_t resumeFoundCount = 0; // found images before the point
+    uint32_t resumeEveryMs = kResumeEveryMs;
+    uint32_t lastResumeSave = 0;
+    std::string resumeError;
+    bool resumeLeft = false;
+    bool resumed = false;
+    uint64_t skipBelowSector = 0; // a resumed sweep tests from this sector on
+    uint32_t writtenBefore = 0;
 };

@@ -45,6 +45,16 @@ void CScanner::recoverAll() {
             folderError = folder + ": " + folderError;
     }
 
+    // Which images are written, for the resume file (the writer moves a
+    // file's start as it goes).
+    std::vector<tagResumeFound> entries;
+    std::vector<char> done;
+    if (resumeKept) {
+        for (const auto& file : tracker->foundFiles)
+            entries.push_back({file->startSector, file->lastSector, file->endOffset});
+        done.assign(entries.size(), 0);
+    }
+
     for (auto& file : tracker->foundFiles) {
         if (scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon)
             break;
@@ -59,9 +69,13 @@ void CScanner::recoverAll() {
         ++handled;
         if (written)
             ++writtenCount;
+        if (resumeKept) {
+            done[handled - 1] = written;
+            saveWritingState(entries, done, false);
+        }
         // The count shown and reported is what was written completely.
         char text[64];
-        std::snprintf(text, sizeof text, "成功恢复%u个文件", writtenCount);
+        std::snprintf(text, sizeof text, "成功恢复%u个文件", writtenCount + writtenBefore);
         showText(CScanFrontEnd::kSweptLabel, text);
         percentSum += 100;
         std::snprintf(text, sizeof text, "%d%%", int(percentSum / total));
@@ -70,6 +84,8 @@ void CScanner::recoverAll() {
     }
     if (scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon && handled < total)
         writingAbandoned = true;
+    if (resumeKept)
+        saveWritingState(entries, done, true);
     if (folderFd >= 0 && folderFd != outputFd)
         CFolderDescriptor::close(folderFd);
     fileCount = writtenCount;

@@ -40,3 +40,8 @@ std::string CFsProbe::probeDescriptor(int fd) {
     ::_aligned_free(block);
     return name;
 }
+
+// Sweeps are not resumed on Windows: nothing asks for the serial there.
+std::string CFsProbe::volumeSerial(int /*fd*/) {
+    return "";
+}
