@@ -361,6 +361,26 @@ bool CScanDig::confirmSweepWarnings(const std::vector<std::string>& warnings) {
     return askToGoOn(text + QStringLiteral("\n\n") + tr("仍然开始扫描吗?"), tr("扫描前的提示"));
 }
 
+bool CScanDig::offerResume(double percent, uint32_t pending, uint32_t written) {
+    const QString text = tr("这个文件夹里有上次没有完成的扫描(已扫描%1%,已恢复%2个文件,"
+                            "另有%3个已找到的文件尚未写入)。")
+                             .arg(percent, 0, 'f', 2)
+                             .arg(written)
+                             .arg(pending) +
+                         QStringLiteral("\n\n") +
+                         tr("从上次停下的地方继续扫描吗?选择“否”将从头开始扫描。");
+    const QString caption = tr("继续上次的扫描");
+    auto yes = std::make_shared<bool>(false);
+    runAndWait([this, text, caption, yes] {
+        if (stopValue.load() == StopRequest::Abandon)
+            return;
+        ++openBoxes;
+        *yes = prompts->question(this, text, caption) == CUserPrompts::Answer::Yes;
+        --openBoxes;
+    });
+    return *yes && stopValue.load() != StopRequest::Abandon;
+}
+
 bool CScanDig::askToGoOn(const QString& text, const QString& caption) {
     auto yes = std::make_shared<bool>(false);
     runAndWait([this, text, caption, yes] {

@@ -95,6 +95,11 @@ public:
     // the volume); asks whether to start anyway. After No the main dialog is
     // back.
     bool confirmSweepWarnings(const std::vector<std::string>& warnings);
+    // From the worker's thread: the output folder holds an interrupted sweep
+    // of this source, percent swept, pending images found and not written,
+    // written images written; asks whether to take it up. True for Yes;
+    // after No a new sweep starts from the beginning.
+    bool offerResume(double percent, uint32_t pending, uint32_t written);
     // Set when the scan is abandoned: ends a password prompt in progress.
     const std::atomic<bool>& abandonFlag() const { return abandoned; }
     const tagScanSource& source() const { return scanSource; }

@@ -3,6 +3,7 @@
 #include "app/CScanDig.h"
 #include "platform/CFileDevice.h"
 #include "platform/COutputFolder.h"
+#include "scan/CResumeFile.h"
 #include "scan/CScanner.h"
 #include "volume/COpenFailureText.h"
 #include "volume/CSweepWarnings.h"
@@ -14,6 +15,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 namespace {
 
@@ -66,9 +68,28 @@ void CScanWorker::scanThreadProc() {
         return;
     }
 
+    // An interrupted sweep of this source in the output folder may be taken
+    // up (not by the thorough mode, which keeps no resume file).
+    const COutputFolder* folder = dialog->outputFolderChecked();
+    std::optional<tagResumeState> resume;
+    if (folder && !dialog->thoroughChosen()) {
+        const CResumeFile::tagCheck check = CResumeFile::inspect(folder->descriptor(), *device);
+        if (check.verdict == CResumeFile::Verdict::ThisSource &&
+            dialog->offerResume(CResumeFile::sweptPercent(check.state),
+                                uint32_t(check.state.pending.size()), check.state.writtenBefore))
+            resume = check.state;
+        if (dialog->abandonFlag().load())
+            return;
+    }
+
     const std::string fileSystem = CVolumeOpener::detect(*device);
     dialog->setCaption("正在初始化,请等待......");
-    CVolumeOpener::Kind kind = CVolumeOpener::resolve(CVolumeOpener::Choice::Auto, fileSystem);
+    const CVolumeOpener::Choice choice =
+        resume ? resume->fileSystemChoice : CVolumeOpener::Choice::Auto;
+    CVolumeOpener::Kind kind = CVolumeOpener::resolve(choice, fileSystem);
+    // What a resumed sweep is told to read the source as: raw once the
+    // person chose that below.
+    CVolumeOpener::Choice kept = choice;
     const std::string searching = "正在搜索" + source.name + "盘文件";
 
     std::unique_ptr<CVolumeAccess> access;
@@ -87,18 +108,26 @@ void CScanWorker::scanThreadProc() {
             std::fprintf(stderr, "vallora: %s\n", why.c_str());
             const QString lead =
                 text(QT_TRANSLATE_NOOP("CScanWorker", "无法按这个盘的文件系统读取它。"));
-            if (kind == CVolumeOpener::Kind::Raw) {
+            if (kind == CVolumeOpener::Kind::Raw || resume) {
                 dialog->showFailure(lead, why);
                 return;
             }
             if (!dialog->offerRawSweep(lead, why))
                 return;
             kind = CVolumeOpener::Kind::Raw;
+            kept = CVolumeOpener::Choice::Raw;
         }
     }
 
+    std::string misfit;
+    if (resume && !CResumeFile::fitsVolume(*resume, *access, misfit)) {
+        std::fprintf(stderr, "vallora: cannot resume: %s\n", misfit.c_str());
+        dialog->showFailure(text(QT_TRANSLATE_NOOP("CScanWorker", "无法继续上次的扫描。")), misfit);
+        return;
+    }
+
     const std::vector<std::string> warnings =
-        CSweepWarnings::collect(*device, CVolumeOpener::Choice::Auto, kind, *access);
+        CSweepWarnings::collect(*device, choice, kind, *access);
     for (const std::string& warning : warnings)
         std::fprintf(stderr, "vallora: warning: %s\n", warning.c_str());
     if (!warnings.empty() && !dialog->confirmSweepWarnings(warnings))
@@ -106,13 +135,23 @@ void CScanWorker::scanThreadProc() {
 
     dialog->setClusterSize(access->getClusterSize());
     CScanner scanner(access.get());
-    if (const COutputFolder* folder = dialog->outputFolderChecked())
+    if (folder)
         scanner.setOutputDescriptor(folder->descriptor());
     if (dialog->thoroughChosen())
         scanner.setThorough(dialog->keepPartialChosen());
-    scanner.setReport(CDfxmlReport::describeSource("vallora", *device, fileSystem,
-                                                   CVolumeOpener::Choice::Auto, kind));
+    if (!resume || resume->report)
+        scanner.setReport(
+            CDfxmlReport::describeSource("vallora", *device, fileSystem, choice, kind));
+    scanner.setPhotoDates(!resume || resume->photoDates);
     scanner.handFilesToInvokingUser();
+    tagResumeState base;
+    if (!dialog->thoroughChosen() && CSourceIdentity::of(*device, base.source)) {
+        base.sourcePath = source.path;
+        base.fileSystemChoice = kept;
+        scanner.keepResumeFile(base);
+    }
+    if (resume)
+        scanner.resumeFrom(*resume);
     scanner.run(dialog);
     if (!scanner.reportFailure().empty())
         std::fprintf(stderr, "vallora: %s not written: %s\n", CDfxmlReport::kFileName,

@@ -206,7 +206,11 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
             resumeState.sweepDone = true;
             resumeFoundCount = tracker->foundFiles.size();
         }
-        saveResumePoint(true);
+        // An abandoned scan is given up: it leaves nothing in the folder.
+        if (scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Abandon)
+            removeResumeFile();
+        else
+            saveResumePoint(true);
     }
     // A sweep that ended early shows where it ended, on the bar and the labels.
     if (!sweptWhole() && scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Abandon)

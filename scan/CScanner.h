@@ -231,6 +231,7 @@ private:
     void saveWritingState(const std::vector<tagResumeFound>& files,
                           const std::vector<char>& written, bool final);
     void writeResumeFile(const tagResumeState& state);
+    void removeResumeFile();
 
     CVolumeAccess* access;
     CScanFrontEnd* scanDialog = nullptr;

@@ -101,14 +101,19 @@ void CScanner::saveWritingState(const std::vector<tagResumeFound>& files,
         else
             state.pending.push_back(files[k]);
     }
-    if (final && state.sweepDone && state.pending.empty()) {
-        resumeLeft = false;
-        if (!CResumeFile::remove(outputFd) && resumeError.empty())
-            resumeError = std::string("cannot remove ") + CResumeFile::kFileName + ": " +
-                          std::strerror(errno);
+    // Finished, or abandoned (given up: nothing is left in the folder).
+    if (final && ((state.sweepDone && state.pending.empty()) || writingAbandoned)) {
+        removeResumeFile();
         return;
     }
     writeResumeFile(state);
+}
+
+void CScanner::removeResumeFile() {
+    resumeLeft = false;
+    if (!CResumeFile::remove(outputFd) && resumeError.empty())
+        resumeError =
+            std::string("cannot remove ") + CResumeFile::kFileName + ": " + std::strerror(errno);
 }
 
 void CScanner::writeResumeFile(const tagResumeState& state) {

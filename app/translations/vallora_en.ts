@@ -142,6 +142,18 @@
         <translation>Sweep every sector of the drive instead? Used and free space are then swept alike, so photos still on the drive are found again too.</translation>
     </message>
     <message>
+        <source>这个文件夹里有上次没有完成的扫描(已扫描%1%,已恢复%2个文件,另有%3个已找到的文件尚未写入)。</source>
+        <translation>This folder holds a scan that did not finish (%1% swept, %2 files recovered, %3 more found and not written yet).</translation>
+    </message>
+    <message>
+        <source>从上次停下的地方继续扫描吗?选择“否”将从头开始扫描。</source>
+        <translation>Continue the scan where it stopped? “No” starts the scan from the beginning.</translation>
+    </message>
+    <message>
+        <source>继续上次的扫描</source>
+        <translation>Continue the last scan</translation>
+    </message>
+    <message>
         <source>扫描前请注意:</source>
         <translation>Before the scan, please note:</translation>
     </message>
@@ -164,6 +176,10 @@
 </context>
 <context>
     <name>CScanWorker</name>
+    <message>
+        <source>无法继续上次的扫描。</source>
+        <translation>The last scan cannot be continued.</translation>
+    </message>
     <message>
         <source>扫描意外结束。</source>
         <translation>The scan ended unexpectedly.</translation>

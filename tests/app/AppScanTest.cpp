@@ -11,6 +11,8 @@
 #include "app/CValloraDlg.h"
 #include "platform/CDriveList.h"
 #include "platform/CFileDevice.h"
+#include "platform/CFolderDescriptor.h"
+#include "scan/CResumeFile.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -327,6 +329,61 @@ private slots:
         QVERIFY(prompts.questionTexts.first().contains("every sector is swept"));
         checkAnswerBeforeTheSweep(answer, scan, ended, recovered, 64, photos[64]);
         delete scan;
+    }
+
+    // A folder that holds an interrupted sweep of the chosen source: Yes
+    // takes it up (the photo it found is written, the one before its point
+    // is not looked for again, the one after it is found); No sweeps from
+    // the start. Either way the finished sweep removes the resume file.
+    void interruptedSweepIsOfferedToGoOn_data() {
+        QTest::addColumn<Answer>("answer");
+        QTest::addRow("Yes: go on") << Answer::Yes;
+        QTest::addRow("No: from the start") << Answer::No;
+    }
+    void interruptedSweepIsOfferedToGoOn() {
+        QFETCH(Answer, answer);
+        const std::string image = output->file("card.img");
+        const auto photos = writeImage(image, 12000); // at sectors 64, 3000 and 9001
+        CTempDir recovered;
+        tagResumeState state;
+        state.sourcePath = image;
+        QVERIFY(CSourceIdentity::of(*CFileDevice::open(image), state.source));
+        state.clusterCount = 12000;
+        state.clusterSize = kSectorSize;
+        state.nextCluster = state.nextSector = 5000;
+        const auto& first = photos.at(64);
+        state.pending = {{64, 64 + (first.size() - 1) / kSectorSize,
+                          uint32_t((first.size() - 1) % kSectorSize)}};
+        state.writtenBefore = 4;
+        std::string error;
+        const int folderFd = CFolderDescriptor::open(recovered.path(), error);
+        QVERIFY2(CResumeFile::write(folderFd, state, uid_t(-1), gid_t(-1), error), error.c_str());
+        CFolderDescriptor::close(folderFd);
+
+        prompts.answer = answer;
+        CDriveCombo* combo = dialog->driveCombo();
+        prompts.imageToPick = QString::fromStdString(image);
+        emit combo->activated(combo->count() - 1);
+        dialog->outputEdit()->setText(QString::fromStdString(recovered.path()));
+        QSignalSpy ended(dialog.get(), &CValloraDlg::programEndRequested);
+        dialog->OnBnClickedStartScan();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.count(), 1, 30000);
+        QCOMPARE(prompts.questions, 1);
+        QCOMPARE(
+            prompts.questionTexts.first(),
+            QString("这个文件夹里有上次没有完成的扫描(已扫描41.67%,已恢复4个文件,另有1个已找到"
+                    "的文件尚未写入)。\n\n从上次停下的地方继续扫描吗?选择“否”将从头开始扫描。"));
+        const bool goesOn = answer == Answer::Yes;
+        QVERIFY2(prompts.messages.first().contains(goesOn ? "成功恢复6个文件" : "成功恢复3个文件"),
+                 qPrintable(prompts.messages.first()));
+        for (const auto& [sector, bytes] : photos) {
+            const std::string name = recovered.file(std::to_string(sector + 1982) + ".jpg");
+            if (sector == 3000 && goesOn)
+                QVERIFY2(!std::filesystem::exists(name), name.c_str());
+            else
+                QVERIFY2(CTempDir::readFile(name) == bytes, name.c_str());
+        }
+        QVERIFY(!std::filesystem::exists(recovered.file(CResumeFile::kFileName)));
     }
 
     void stoppedScanSaysHowFarItGot() {

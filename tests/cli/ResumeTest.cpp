@@ -3,6 +3,7 @@
 // uninterrupted sweep writes; a resume file of another source, or a damaged
 // one, is refused; a finished sweep leaves none.
 #include "CChildProcess.h"
+#include "CDiskImageMaker.h"
 #include "CJpegMaker.h"
 #include "CTempDir.h"
 
@@ -27,41 +28,68 @@ const char kResumeFile[] = ".vallora-resume";
 constexpr uint64_t kSector = 512;
 constexpr uint64_t kRunSectors = 40000; // the sweep's runs: a checkpoint after each
 
-// A raw image of imageMiB with photos: one a few sectors before the end of
-// every run (the sweep is following it when it records its position), and
-// more at places the seed picks.
-void makeCard(const std::string& path, uint64_t imageMiB, uint32_t seed) {
+// An image of imageMiB with photos: one a few sectors before the end of
+// every run of the sweep (it is following that photo when it records its
+// position), and more at places the seed picks. A raw image, or an empty
+// FAT32 volume of 4 KiB clusters (mkfs.vfat) whose free clusters hold the
+// photos at sectors inside clusters; false when it cannot be made.
+bool makeCard(const std::string& path, uint64_t imageMiB, uint32_t seed, bool fat32) {
     const uint64_t sectors = (imageMiB << 20) / kSector;
+    uint64_t firstRun = 1; // the first sector of the sweep's first run
+    if (fat32) {
+        const std::string quoted = CDiskImageMaker::quote(path);
+        if (!CDiskImageMaker::haveTool("mkfs.vfat") ||
+            !CDiskImageMaker::run("truncate -s " + std::to_string(imageMiB) + "M " + quoted +
+                                  " && mkfs.vfat -F 32 -s 8 " + quoted + " >/dev/null"))
+            return false;
+        // Boot sector: reserved sectors (u16 at 14), FATs (u8 at 16),
+        // sectors per FAT (u32 at 36); cluster 2 (the root folder) comes
+        // first, the sweep starts at cluster 3.
+        const auto boot = CTempDir::readFile(path);
+        auto le = [&boot](size_t at, int bytes) {
+            uint64_t value = 0;
+            for (int b = bytes - 1; b >= 0; --b)
+                value = value << 8 | boot[at + size_t(b)];
+            return value;
+        };
+        firstRun = le(14, 2) + le(16, 1) * le(36, 4) + 8;
+    } else {
+        CTempDir::writeFile(path, {});
+        if (::truncate(path.c_str(), off_t(sectors * kSector)) != 0)
+            return false;
+    }
     std::vector<std::vector<unsigned char>> photos;
     for (uint32_t k = 0; k < 12; ++k)
         photos.push_back(CJpegMaker::make(k % 3 == 0   ? CJpegMaker::Kind::Exif
                                           : k % 3 == 1 ? CJpegMaker::Kind::Jfif
                                                        : CJpegMaker::Kind::Dqt,
                                           320 + 16 * int(k), 240, 100 + k));
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::ftruncate(fd, off_t(sectors * kSector)), 0);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    if (fd < 0)
+        return false;
     std::mt19937 random(seed);
-    uint64_t next = 1;
+    uint64_t next = firstRun;
     uint32_t k = 0;
+    bool written = true;
     auto place = [&](uint64_t sector) {
         const auto& photo = photos[k++ % photos.size()];
         const uint64_t length = (photo.size() + kSector - 1) / kSector;
         if (sector < next || sector + length + 2 >= sectors)
             return;
-        ASSERT_EQ(::pwrite(fd, photo.data(), photo.size(), off_t(sector * kSector)),
-                  ssize_t(photo.size()));
+        written = written && ::pwrite(fd, photo.data(), photo.size(), off_t(sector * kSector)) ==
+                                 ssize_t(photo.size());
         next = sector + length + 1;
     };
-    for (uint64_t runEnd = kRunSectors + 1; runEnd < sectors; runEnd += kRunSectors) {
+    for (uint64_t runEnd = firstRun + kRunSectors; runEnd < sectors; runEnd += kRunSectors) {
         for (int more = 0; more < 6; ++more)
             place(next + random() % ((runEnd - next) / 6 + 1));
-        place(runEnd - 20);
+        place(runEnd - 21);
     }
     ::close(fd);
+    return written;
 }
 
-// The folder's files, by name (the resume file and report excluded).
+// The folder's files, by name: the photos, and any other file left there.
 std::map<std::string, std::vector<unsigned char>> folderFiles(const std::string& folder) {
     std::map<std::string, std::vector<unsigned char>> files;
     for (const auto& entry : fs::directory_iterator(folder))
@@ -126,11 +154,14 @@ protected:
 
 } // namespace
 
-TEST_F(ResumeTest, KilledAnywhereAndResumedWritesWhatAWholeSweepWrites) {
+class KilledSweepTest : public ResumeTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(KilledSweepTest, KilledAnywhereAndResumedWritesWhatAWholeSweepWrites) {
     CTempDir dir;
     constexpr uint64_t kImageMiB = 192; // 10 runs, so 10 checkpoints in the sweep
     const std::string card = dir.file("card.img");
-    makeCard(card, kImageMiB, 7);
+    if (!makeCard(card, kImageMiB, 7, GetParam()))
+        GTEST_SKIP() << "mkfs.vfat cannot make the FAT32 card";
     fs::create_directory(dir.file("whole"));
     std::string wholeOut;
     ASSERT_EQ(
@@ -177,12 +208,15 @@ TEST_F(ResumeTest, KilledAnywhereAndResumedWritesWhatAWholeSweepWrites) {
     EXPECT_GE(killed, 12);
 }
 
+INSTANTIATE_TEST_SUITE_P(Cards, KilledSweepTest, ::testing::Values(false, true),
+                         [](const auto& card) { return card.param ? "Fat32" : "Raw"; });
+
 TEST_F(ResumeTest, StoppedWithCtrlCAndResumed) {
     // Ctrl-C writes what was found and leaves the resume file; --resume
     // finds the rest, and the photos written before are not written again.
     CTempDir dir;
     const std::string card = dir.file("card.img");
-    makeCard(card, 96, 3);
+    ASSERT_TRUE(makeCard(card, 96, 3, false));
     fs::create_directory(dir.file("whole"));
     ASSERT_EQ(CChildProcess::run({kProgram, "--no-report", "-q", card, dir.file("whole")}), 0);
     fs::create_directory(dir.file("out"));
@@ -208,7 +242,7 @@ TEST_F(ResumeTest, StoppedWithCtrlCAndResumed) {
 TEST_F(ResumeTest, RefusedResumes) {
     CTempDir dir;
     const std::string card = dir.file("card.img");
-    makeCard(card, 48, 5);
+    ASSERT_TRUE(makeCard(card, 48, 5, false));
     // Sources that are not the card: one byte changed at its start, and
     // one sector longer.
     fs::copy_file(card, dir.file("changed.img"));
