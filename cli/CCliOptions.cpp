@@ -118,7 +118,8 @@ When several apply, 6 comes first, then 3, then 1, then 5.
 On Windows SOURCE is a drive letter (E:), a disk (\\.\PhysicalDrive1) or a
 disk image file; drives need a command prompt run as administrator. A drive
 is refused as OUTPUT_DIR's disk by its disk number. Ctrl-C, Ctrl-Break and
-closing the console window count as Ctrl-C.
+closing the console window count as Ctrl-C. The Windows program keeps no
+resume file: --resume is refused.
 )";
 #endif
 #if !VALLORA_WITH_THOROUGH || !VALLORA_WITH_REPORT || !VALLORA_WITH_EXT
