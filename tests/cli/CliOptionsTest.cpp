@@ -60,6 +60,41 @@ TEST(CliOptions, RejectsBadUsageWithAReason) {
     }
 }
 
+TEST(CliOptions, ResumeTakesTheFolderAndTheSourceOnly) {
+    CCliOptions options;
+    std::string error;
+#ifdef _WIN32
+    EXPECT_FALSE(parseArgs({"--resume", "out"}, options, error));
+    EXPECT_NE(error.find("not part of the Windows program"), std::string::npos) << error;
+#else
+    ASSERT_TRUE(parseArgs({"--resume", "-q", "out"}, options, error)) << error;
+    EXPECT_TRUE(options.resume);
+    EXPECT_EQ(options.source, "");
+    EXPECT_EQ(options.outputDir, "out");
+    CCliOptions named;
+    ASSERT_TRUE(parseArgs({"--force-output", "--resume", "/dev/sdc1", "out"}, named, error));
+    EXPECT_EQ(named.source, "/dev/sdc1");
+    EXPECT_TRUE(named.forceOutput);
+    // The sweep goes on with the options it was started with.
+    struct Case {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{"--resume"}, "--resume needs OUTPUT_DIR"},
+        {{"--resume", "a", "b", "c"}, "too many arguments"},
+        {{"--resume", "--fs", "raw", "out"}, "--fs cannot be given with --resume"},
+        {{"--resume", "--sector-size=4096", "out"}, "--sector-size cannot be given"},
+        {{"--resume", "--no-dates", "out"}, "--no-dates cannot be given"},
+        {{"--no-report", "--resume", "out"}, "--no-report cannot be given"},
+    };
+    for (const auto& c : cases) {
+        CCliOptions refused;
+        EXPECT_FALSE(parseArgs(c.args, refused, error));
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+#endif
+}
+
 TEST(CliOptions, HelpNamesEveryOptionAndExitStatus) {
     const std::string help = CCliOptions::helpText();
     for (const char* word : {"--sector-size", "--quiet", "--help", "--version", "Ctrl-C",
