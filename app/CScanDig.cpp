@@ -369,27 +369,22 @@ bool CScanDig::offerResume(double percent, uint32_t pending, uint32_t written) {
                              .arg(pending) +
                          QStringLiteral("\n\n") +
                          tr("从上次停下的地方继续扫描吗?选择“否”将从头开始扫描。");
-    const QString caption = tr("继续上次的扫描");
-    auto yes = std::make_shared<bool>(false);
-    runAndWait([this, text, caption, yes] {
-        if (stopValue.load() == StopRequest::Abandon)
-            return;
-        ++openBoxes;
-        *yes = prompts->question(this, text, caption) == CUserPrompts::Answer::Yes;
-        --openBoxes;
-    });
-    return *yes && stopValue.load() != StopRequest::Abandon;
+    return askBeforeTheSweep(text, tr("继续上次的扫描"), false);
 }
 
 bool CScanDig::askToGoOn(const QString& text, const QString& caption) {
+    return askBeforeTheSweep(text, caption, true);
+}
+
+bool CScanDig::askBeforeTheSweep(const QString& text, const QString& caption, bool noAbandons) {
     auto yes = std::make_shared<bool>(false);
-    runAndWait([this, text, caption, yes] {
+    runAndWait([this, text, caption, yes, noAbandons] {
         if (stopValue.load() == StopRequest::Abandon)
             return;
         ++openBoxes;
         *yes = prompts->question(this, text, caption) == CUserPrompts::Answer::Yes;
         --openBoxes;
-        if (!*yes) {
+        if (!*yes && noAbandons) {
             scanOver = true;
             abandon();
         }

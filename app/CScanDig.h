@@ -147,6 +147,9 @@ private:
     // Asks a Yes/No question before the sweep; No abandons the scan and
     // brings the main dialog back. True to go on.
     bool askToGoOn(const QString& text, const QString& caption);
+    // A Yes/No question before the sweep, held until answered; with
+    // noAbandons No abandons the scan. True for Yes.
+    bool askBeforeTheSweep(const QString& text, const QString& caption, bool noAbandons);
     bool scanRunning() const;
     void abandon();
     void pauseSweep(bool pause);

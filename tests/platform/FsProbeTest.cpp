@@ -71,3 +71,23 @@ TEST(FsProbeNames, UnreadableSourcesGiveNoName) {
 }
 
 } // namespace
+
+TEST(FsProbeSerial, TheFileSystemsOwnIdentifier) {
+    if (!CDiskImageMaker::haveTool("mkfs.vfat"))
+        GTEST_SKIP() << "mkfs.vfat is not installed";
+    CTempDir dir;
+    const std::string image = CDiskImageMaker::quote(dir.file("volume.img"));
+    const std::string blank = CDiskImageMaker::quote(dir.file("blank.img"));
+    ASSERT_TRUE(CDiskImageMaker::run("truncate -s 16M " + image + " " + blank +
+                                     " && mkfs.vfat -F 32 -i 1a2b3c4d " + image + " >/dev/null"));
+    for (const auto& [path, serial] :
+         {std::pair{dir.file("volume.img"), "1A2B-3C4D"}, std::pair{dir.file("blank.img"), ""}}) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ::lseek(fd, 777, SEEK_SET);
+        EXPECT_EQ(CFsProbe::volumeSerial(fd), serial) << path;
+        EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 777);
+        ::close(fd);
+    }
+    EXPECT_EQ(CFsProbe::volumeSerial(-1), "");
+}
