@@ -106,10 +106,10 @@ public:
         return true;
     }
     template <typename T> bool takeNumber(const char* key, T& value, std::string& error) {
-        std::string text;
-        if (!take(key, text, error))
+        std::string field;
+        if (!take(key, field, error))
             return false;
-        if (!number(text, value)) {
+        if (!number(field, value)) {
             error = "line " + std::to_string(lineNumber) + ": '" + key + "' is not a number";
             return false;
         }
@@ -127,10 +127,10 @@ public:
         return true;
     }
     bool takeText(const char* key, std::string& value, std::string& error) {
-        std::string text;
-        if (!take(key, text, error))
+        std::string field;
+        if (!take(key, field, error))
             return false;
-        if (!unescaped(text, value)) {
+        if (!unescaped(field, value)) {
             error = "line " + std::to_string(lineNumber) + ": '" + key + "' is badly escaped";
             return false;
         }
