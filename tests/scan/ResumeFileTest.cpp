@@ -3,11 +3,16 @@
 #include "CJpegMaker.h"
 #include "CMemoryVolumeAccess.h"
 #include "CRecordingFrontEnd.h"
+#include "CTempDir.h"
+#include "platform/CFolderDescriptor.h"
 #include "scan/CResumeFile.h"
 #include "scan/CScanner.h"
 #include "scan/CSha256.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
 
 namespace {
 
@@ -135,4 +140,95 @@ TEST(ResumeFile, ResumedSweepTestsFromItsSectorInsideACluster) {
     state.nextSector = 84;
     volume.used.insert(10);
     EXPECT_FALSE(CResumeFile::fitsVolume(state, volume, error));
+}
+
+namespace {
+
+// A card whose reader goes away at cluster lostFrom: every later read fails.
+class CUnpluggedVolume : public CMemoryVolumeAccess {
+public:
+    using CMemoryVolumeAccess::CMemoryVolumeAccess;
+    bool readClusters(uint64_t first, uint64_t last, void* buffer) override {
+        if (last >= lostFrom) {
+            gone = true;
+            return false;
+        }
+        return CMemoryVolumeAccess::readClusters(first, last, buffer);
+    }
+    bool isSourceLost() override { return gone; }
+    uint64_t lostFrom = UINT64_MAX;
+    bool gone = false;
+};
+
+// Photos at 100, across the first run's end (39990), at 50000 and 90000.
+void putPhotos(CMemoryVolumeAccess& volume) {
+    uint32_t seed = 1;
+    for (uint32_t sector : {100u, 39990u, 50000u, 90000u})
+        volume.put(sector, CJpegMaker::make(CJpegMaker::Kind::Jfif, 320, 240, seed++));
+}
+
+// Runs a scan into folder that keeps a resume file (taken up from state
+// when given); its summary.
+std::string scanInto(CMemoryVolumeAccess& volume, const std::string& folder,
+                     const tagResumeState* state) {
+    std::string error;
+    const int folderFd = CFolderDescriptor::open(folder, error);
+    EXPECT_GE(folderFd, 0) << error;
+    CRecordingFrontEnd ui(folder);
+    CScanner scanner(&volume);
+    scanner.setOutputDescriptor(folderFd);
+    tagResumeState base;
+    base.sourcePath = "card";
+    base.source.byteSize = 120000 * 512;
+    base.source.digest = std::string(64, '0');
+    scanner.keepResumeFile(base);
+    if (state)
+        scanner.resumeFrom(*state);
+    scanner.run(&ui);
+    CFolderDescriptor::close(folderFd);
+    EXPECT_EQ(scanner.resumeFailure(), "");
+    return ui.summaries.at(0).first;
+}
+
+// The summary's count, without the time it took and what follows.
+std::string counted(const std::string& summary) {
+    const size_t from = summary.find(',') + 1;
+    return summary.substr(from, summary.find_first_of(",\n", from) - from);
+}
+
+std::map<std::string, std::vector<unsigned char>> filesIn(const std::string& folder) {
+    std::map<std::string, std::vector<unsigned char>> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files[entry.path().filename().string()] = CTempDir::readFile(entry.path().string());
+    return files;
+}
+
+} // namespace
+
+TEST(ResumeFile, SourceThatWentAwayIsTakenUpWhereItWasLastRead) {
+    CTempDir whole, out;
+    CMemoryVolumeAccess healthy(120000, 1);
+    putPhotos(healthy);
+    EXPECT_EQ(counted(scanInto(healthy, whole.path(), nullptr)), "成功恢复4个文件");
+    EXPECT_FALSE(std::filesystem::exists(whole.file(CResumeFile::kFileName)));
+
+    // The reader goes away in the third run: the photos found before are
+    // written, and the resume file points behind the last run read.
+    CUnpluggedVolume unplugged(120000, 1);
+    putPhotos(unplugged);
+    unplugged.lostFrom = 80001;
+    const std::string stopped = scanInto(unplugged, out.path(), nullptr);
+    EXPECT_EQ(counted(stopped), "成功恢复3个文件");
+    std::string error;
+    const int folderFd = CFolderDescriptor::open(out.path(), error);
+    tagResumeState state;
+    ASSERT_EQ(CResumeFile::read(folderFd, state, error), CResumeFile::ReadResult::Read) << error;
+    CFolderDescriptor::close(folderFd);
+    EXPECT_EQ(state.nextSector, 80000u); // the last sector read, held for the next run
+    EXPECT_EQ(state.writtenBefore, 3u);
+    EXPECT_TRUE(state.pending.empty());
+
+    // Plugged in again: the rest is found, and the folder is the whole scan's.
+    EXPECT_EQ(counted(scanInto(healthy, out.path(), &state)), "成功恢复4个文件");
+    EXPECT_EQ(filesIn(out.path()), filesIn(whole.path()));
 }
