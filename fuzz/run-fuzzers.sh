@@ -30,7 +30,7 @@ else
     [ $# -gt 0 ] && shift
 fi
 cxx=${VALLORA_FUZZ_CXX:-clang++}
-all=(carving ntfs_volume exfat_volume fat_volume fat32_volume ext_volume)
+all=(carving ntfs_volume exfat_volume fat_volume fat32_volume ext_volume resume_file)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
     targets=("${all[@]}")

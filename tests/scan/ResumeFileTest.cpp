@@ -106,6 +106,21 @@ TEST(ResumeFile, TextsNotWrittenByTheProgramAreRefused) {
     }
 }
 
+TEST(ResumeFile, FuzzCorpusIsReadSafelyAndItsSeedsAreResumeFiles) {
+    size_t seeds = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(VALLORA_RESUME_CORPUS)) {
+        const auto bytes = CTempDir::readFile(entry.path().string());
+        tagResumeState state;
+        std::string error;
+        const bool read = CResumeFile::parse(std::string(bytes.begin(), bytes.end()), state, error);
+        if (entry.path().filename().string().rfind("seed-", 0) == 0) {
+            EXPECT_TRUE(read) << entry.path() << ": " << error;
+            ++seeds;
+        }
+    }
+    EXPECT_GE(seeds, 1u);
+}
+
 TEST(ResumeFile, ResumedSweepTestsFromItsSectorInsideACluster) {
     // Clusters of 8 sectors; cluster 10 holds a small photo at sector 81
     // and the start of one at 84, where the interrupted sweep stood.
