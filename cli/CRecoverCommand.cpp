@@ -54,8 +54,9 @@ int loadResumeFile(CCliOptions& options, tagResumeState& state) {
     CFolderDescriptor::close(folderFd);
     const std::string file = options.outputDir + "/" + CResumeFile::kFileName;
     if (result == CResumeFile::ReadResult::Missing)
-        return fail(kExitOutputRefused,
-                    options.outputDir + " holds no interrupted sweep to resume (no " + file + ")");
+        return fail(kExitOutputRefused, options.outputDir +
+                                            " holds no interrupted sweep to resume (no " + file +
+                                            "; a thorough sweep keeps none)");
     if (result == CResumeFile::ReadResult::Damaged)
         return fail(kExitOutputRefused, "cannot resume from " + file + ": " + error);
     if (options.source.empty())
@@ -235,6 +236,9 @@ int CRecoverCommand::run(int argc, char** argv) {
         std::fprintf(stderr,
                      "The sweep can be taken up where it stopped: vallora-recover --resume %s\n",
                      options.outputDir.c_str());
+    else if (options.thorough && outcome == CScanner::Outcome::Stopped && !scanner.sweptWhole())
+        std::fprintf(stderr, "A thorough sweep cannot be taken up where it stopped (--resume "
+                             "continues sweeps of the default mode only).\n");
 
     if (scanner.unreadableSectors() > 0)
         std::fprintf(stderr, "vallora-recover: %llu sectors could not be read and were skipped\n",
