@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <optional>
+#include <deque>
 
 namespace {
 
@@ -44,14 +44,15 @@ CScanner::CScanner(CVolumeAccess* access)
     : access(access), clusterCount(access->getClusterCount()),
       clusterSize(access->getClusterSize()), sectorSize(access->getSectorSize()),
       bufferSectors(sectorsHeld(sectorSize)), storage(size_t(sectorSize) * (bufferSectors + 1) + 4),
-      spareStorage(size_t(sectorSize) * (bufferSectors + 1) + 4) {
+      spareStorage(size_t(sectorSize) * (bufferSectors + 1) + 4), reader(2) {
     sectorsPerCluster = sectorSize ? clusterSize / sectorSize : 0;
     clustersPerRun = sectorsPerCluster ? bufferSectors / sectorsPerCluster : 0;
     if (clustersPerRun == 0)
         clusterCount = 0; // a geometry the sweep cannot hold: nothing to sweep
     tracker = std::make_unique<CCandidateTracker>(sectorSize);
-    buffer = storage.data() + sectorSize;
-    spare = spareStorage.data() + sectorSize;
+    buffers[0] = storage.data() + sectorSize;
+    buffers[1] = spareStorage.data() + sectorSize;
+    buffer = buffers[0];
     held.assign(size_t(sectorSize) * 2 + 4, 0);
 }
 
@@ -142,8 +143,8 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
     uint64_t i = 1;
     if (resumed)
         i = resumeState.sweepDone ? clusterCount : resumeState.nextCluster;
-    while (i < clusterCount && access->isClusterUsed(i))
-        ++i;
+    if (i < clusterCount)
+        i = access->firstFreeCluster(i, clusterCount);
     const uint64_t firstSwept = i;
     uint64_t lastSwept = 0;
     if (!resumed && i < clusterCount) {
@@ -151,42 +152,60 @@ void CScanner::sweep(CScanFrontEnd* frontEnd) {
         resumeState.nextSector = access->clusterToSector(i);
     }
     lastResumeSave = tickCount();
-    auto goesOn = [&] {
-        return i < clusterCount &&
-               scanDialog->stopRequest() == CScanFrontEnd::StopRequest::Running && !lostSource;
+    // Runs are looked for two ahead and read on the reader thread, into the
+    // two buffers in turn, while the run before is tested. A stop that comes
+    // while runs are looked for lets the runs found be swept; one that comes
+    // while a run is tested ends the sweep after it.
+    std::deque<tagRun> pending;
+    uint64_t runsFound = 0;
+    bool stopWhileFinding = false;
+    auto stopRequested = [&] {
+        return scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Running;
     };
-    // Each run is read on the reader thread while the one before is tested.
-    std::optional<tagRun> next;
-    if (goesOn())
-        next = startRun(i);
-    while (next) {
-        const tagRun run = *next;
-        next.reset();
-        const bool ok = reader.wait();
-        // A stop that came while the run before was tested ends the sweep
-        // before this one.
-        if (!run.stopSeenWhenFound &&
-            scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Running)
+    auto findRun = [&] {
+        if (stopWhileFinding || lostSource || i >= clusterCount || stopRequested())
+            return;
+        tagRun run;
+        run.first = i;
+        run.last = findFreeRun(i);
+        run.into = buffers[runsFound++ % 2];
+        i = skipUsedClusters(run.last);
+        stopWhileFinding = stopRequested();
+        pending.push_back(run);
+        reader.push([this, run] { return access->readClusters(run.first, run.last, run.into); });
+    };
+    findRun();
+    findRun();
+    while (!pending.empty()) {
+        const tagRun run = pending.front();
+        const bool ok = reader.take();
+        if (!stopWhileFinding && stopRequested())
             break;
-        std::swap(buffer, spare);
-        auto readNext = [&] {
-            i = skipUsedClusters(run.last);
-            if (goesOn())
-                next = startRun(i);
-        };
-        // A run that failed is read again piece by piece while it is tested,
-        // so the next read waits until that is done.
+        pending.pop_front();
+        // A run that failed is read again piece by piece while it is tested:
+        // the reads after it wait until that is done, and so does looking for
+        // the next run.
         if (ok)
-            readNext();
+            findRun();
+        buffer = run.into;
         testRun(run.first, run.last, ok);
         lastSwept = run.last;
-        if (!ok)
-            readNext();
         if (resumeKept && !lostSource) {
             noteResumePoint(run.first);
             saveResumePoint(false);
         }
+        // A source lost while the failed run was read again, or a stop that
+        // came while this run was tested: nothing more is read (the reads
+        // queued are dropped).
+        if (lostSource || (!stopWhileFinding && stopRequested()))
+            break;
+        reader.release();
+        if (!ok)
+            findRun();
     }
+    reader.cancel();
+    if (!pending.empty())
+        i = pending.front().first;
     // Nothing follows the last sector swept.
     flushHeldSector();
 #if VALLORA_WITH_THOROUGH
@@ -270,16 +289,6 @@ void CScanner::reportProgress(uint64_t cluster) {
         format("已扫描:%llu个扇区", static_cast<unsigned long long>(sectorsPerCluster * cluster)));
     const float share = static_cast<float>(double(cluster) * 100 / double(clusterCount));
     showText(CScanFrontEnd::kPercentLabel, format("%.2f%%", double(share)));
-}
-
-CScanner::tagRun CScanner::startRun(uint64_t first) {
-    tagRun run;
-    run.first = first;
-    run.last = findFreeRun(first);
-    run.stopSeenWhenFound = scanDialog->stopRequest() != CScanFrontEnd::StopRequest::Running;
-    unsigned char* into = spare;
-    reader.start([this, run, into] { return access->readClusters(run.first, run.last, into); });
-    return run;
 }
 
 void CScanner::testRun(uint64_t first, uint64_t last, bool ok) {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/CBackgroundJob.h"
 #include "platform/CHugePageBuffer.h"
+#include "platform/CJobQueue.h"
 #include "platform/OwnerIds.h"
 #include "scan/CCandidateTracker.h"
 #include "scan/CDfxmlReport.h"
@@ -189,10 +189,8 @@ private:
     struct tagRun {
         uint64_t first = 0;
         uint64_t last = 0;
-        bool stopSeenWhenFound = false; // a stop came while it was looked for
+        unsigned char* into = nullptr; // one of buffers
     };
-    // Looks for the free run at first and starts reading it into spare.
-    tagRun startRun(uint64_t first);
     void testRun(uint64_t first, uint64_t last, bool readOk);
     uint64_t skipUsedClusters(uint64_t last);
     void reportProgress(uint64_t cluster);
@@ -242,13 +240,13 @@ private:
     uint32_t sectorsPerCluster;
     uint32_t bufferSectors;
     // Two buffers, each one sector slot, then bufferSectors sectors, then
-    // four spare bytes: the run being tested is in buffer while the next
-    // one is read into spare.
+    // four spare bytes: the run being tested is in buffer (one of buffers)
+    // while the next one is read into the other.
     CHugePageBuffer storage;
     CHugePageBuffer spareStorage;
+    unsigned char* buffers[2];
     unsigned char* buffer;
-    unsigned char* spare;
-    CBackgroundJob reader;
+    CJobQueue reader;
     uint32_t clustersPerRun;
     uint64_t previousRunLast = 1;
     std::unique_ptr<CCandidateTracker> tracker;
