@@ -33,6 +33,7 @@ endfunction()
 vallora_add_wine_test(test_platform
     platform/ByteOrderTest.cpp
     platform/ByteViewTest.cpp
+    platform/JobQueueTest.cpp
     platform/BootSectorProbeTest.cpp
     platform/win32/WinDiskQueryTest.cpp
     platform/win32/WinDeviceTest.cpp
