@@ -180,6 +180,40 @@ TEST(ScannerRun, StopRequestsEndTheSweepAfterTheCurrentRun) {
     }
 }
 
+// Runs are looked for ahead of the testing: a stop that comes while one is
+// looked for still lets the runs found be swept, one that comes while a run
+// is tested ends the sweep after it; no run after those is ever read.
+TEST(ScannerRun, RunsFoundAheadAndStops) {
+    struct tagCase {
+        const char* name;
+        bool stopWhenFound; // else at the progress of cluster 43008, in the second run
+        uint64_t sweptSectors;
+    };
+    for (const tagCase& c : {tagCase{"stop while the second run is looked for", false, 80001},
+                             tagCase{"stop while the first run is tested", true, 40001}}) {
+        CMemoryVolumeAccess volume(160000, 1); // four runs
+        volume.put(100, miniJpeg(2));
+        CRecordingFrontEnd ui;
+        if (c.stopWhenFound)
+            ui.onLabel = [&](int id, const std::string&) {
+                if (id == CScanFrontEnd::kFoundLabel)
+                    ui.stop = CScanFrontEnd::StopRequest::StopAndWrite;
+            };
+        else
+            ui.onProgress = [&](uint64_t position) {
+                if (position == 43008)
+                    ui.stop = CScanFrontEnd::StopRequest::StopAndWrite;
+            };
+        CScanner scanner(&volume);
+        scanner.sweep(&ui);
+        // The second run is read in either case (its read began as the first
+        // ended); the third never is.
+        EXPECT_EQ(volume.clusterReads, (Reads{{1, 40000}, {40001, 80000}})) << c.name;
+        EXPECT_EQ(scanner.sweptSectors(), c.sweptSectors) << c.name;
+        EXPECT_EQ(scanner.filesFound(), 1u) << c.name;
+    }
+}
+
 TEST(ScannerRun, CompleteRunShowsSummaryThenHandsBackToTheFrontEnd) {
     CTempDir out;
     CMemoryVolumeAccess volume(5000, 1);
