@@ -3,6 +3,8 @@
 #include "scan/CPieceReader.h"
 #include "volume/CVolumeAccess.h"
 
+#include <algorithm>
+
 CFreeSpaceMap::CFreeSpaceMap(CVolumeAccess* access) : access(access) {
     clusterCount = access->getClusterCount();
     clusterSize = access->getClusterSize();
@@ -26,14 +28,26 @@ bool CFreeSpaceMap::beginsCluster(uint64_t sector) const {
 }
 
 std::vector<tagFilePiece> CFreeSpaceMap::freeAfter(uint64_t sector, uint64_t bytes) const {
-    std::vector<tagFilePiece> pieces;
     if (baseCluster >= clusterCount || sector < baseSector)
-        return pieces;
+        return {};
+    return freeBetween(baseCluster + (sector - baseSector) / sectorsPerCluster + 1, clusterCount,
+                       bytes);
+}
+
+std::vector<tagFilePiece> CFreeSpaceMap::freeBefore(uint64_t sector, uint64_t bytes) const {
+    if (baseCluster >= clusterCount || sector < baseSector)
+        return {};
+    return freeBetween(baseCluster, baseCluster + (sector - baseSector) / sectorsPerCluster, bytes);
+}
+
+std::vector<tagFilePiece> CFreeSpaceMap::freeBetween(uint64_t first, uint64_t end,
+                                                     uint64_t bytes) const {
+    std::vector<tagFilePiece> pieces;
     const uint32_t sectorSize = clusterSize / sectorsPerCluster;
-    uint64_t c = baseCluster + (sector - baseSector) / sectorsPerCluster + 1;
+    uint64_t c = first;
     uint64_t taken = 0;
     uint32_t passed = 0;
-    for (; c < clusterCount && taken < bytes && passed < kMaxClustersPassed; ++c) {
+    for (; c < std::min(end, clusterCount) && taken < bytes && passed < kMaxClustersPassed; ++c) {
         if (access->isClusterUsed(c)) {
             ++passed;
             continue;

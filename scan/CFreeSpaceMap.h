@@ -24,8 +24,14 @@ public:
     // The free clusters after the one that holds sector, in order, as
     // pieces of whole clusters, up to bytes in all.
     std::vector<tagFilePiece> freeAfter(uint64_t sector, uint64_t bytes) const;
+    // The free clusters from the volume's first one up to the one that
+    // holds sector, in order, up to bytes in all.
+    std::vector<tagFilePiece> freeBefore(uint64_t sector, uint64_t bytes) const;
 
 private:
+    // The free clusters among clusters first..end-1, up to bytes in all.
+    std::vector<tagFilePiece> freeBetween(uint64_t first, uint64_t end, uint64_t bytes) const;
+
     CVolumeAccess* access;
     uint64_t clusterCount = 0;
     uint32_t clusterSize = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <jerror.h>
 #include <jpeglib.h>
 
@@ -80,12 +81,13 @@ CJpegValidator::Verdict CJpegValidator::check(uint64_t startSector, uint64_t len
 }
 
 CJpegValidator::Verdict CJpegValidator::check(const std::vector<tagFilePiece>& pieces,
-                                              uint64_t length) {
+                                              uint64_t length, bool fullScale) {
     tagDecodeState& s = *state;
     s = tagDecodeState{};
     s.self = this;
     input.start(pieces, length);
     faultAt = 0;
+    rough = 0;
     s.info.err = jpeg_std_error(&s.errors);
     s.errors.error_exit = [](j_common_ptr info) {
         longjmp(reinterpret_cast<tagDecodeState*>(info->client_data)->jump, 1);
@@ -129,16 +131,28 @@ CJpegValidator::Verdict CJpegValidator::check(const std::vector<tagFilePiece>& p
 
     jpeg_read_header(&s.info, TRUE);
     s.info.scale_num = 1;
-    s.info.scale_denom = 8;
+    s.info.scale_denom = fullScale ? 1 : 8;
     s.info.dct_method = JDCT_IFAST;
     s.info.do_fancy_upsampling = FALSE;
     s.info.do_block_smoothing = FALSE;
     jpeg_start_decompress(&s.info);
-    row.resize(size_t(s.info.output_width) * size_t(s.info.output_components));
+    const size_t components = size_t(s.info.output_components);
+    row.resize(size_t(s.info.output_width) * components);
+    above.resize(row.size());
+    uint64_t worstStep = 0;
     while (s.info.output_scanline < s.info.output_height) {
         JSAMPROW rows[1] = {row.data()};
+        const bool first = s.info.output_scanline == 0;
         jpeg_read_scanlines(&s.info, rows, 1);
+        if (!first) {
+            uint64_t steps = 0;
+            for (size_t k = 0; k < row.size(); ++k)
+                steps += uint64_t(std::abs(int(row[k]) - int(above[k])));
+            worstStep = std::max(worstStep, steps);
+        }
+        row.swap(above);
     }
+    rough = row.empty() ? 0 : double(worstStep) / double(row.size());
     jpeg_finish_decompress(&s.info);
     // The end marker libjpeg stopped at must be the one the carving found.
     const bool endsThere = !s.overrun && input.left() == 0 && s.source.bytes_in_buffer == 0;

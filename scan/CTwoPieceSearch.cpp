@@ -46,13 +46,13 @@ CTwoPieceSearch::CTwoPieceSearch(CPieceReader::Reader reader, uint32_t sectorSiz
       cancel(cancel) {}
 
 std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile& file,
-                                                             uint64_t stop) {
+                                                             uint64_t stop, uint64_t after) {
     // The cluster boundaries inside the file up to stop; gaps first.
     std::vector<uint64_t> gaps, boundaries;
     uint64_t offset = 0;
     for (size_t p = 0; p < file.pieces.size() && offset < stop; ++p) {
         const tagFilePiece& piece = file.pieces[p];
-        if (p > 0)
+        if (p > 0 && offset > after)
             gaps.push_back(offset);
         // The piece's sectors that begin a cluster.
         const uint64_t firstWhole = (piece.skip + sectorSize - 1) / sectorSize;
@@ -60,7 +60,7 @@ std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile
             const uint64_t at = offset + s * sectorSize - piece.skip;
             if (at >= stop)
                 break;
-            if (at > 0 && map.beginsCluster(piece.sector + s))
+            if (at > after && map.beginsCluster(piece.sector + s))
                 boundaries.push_back(at);
         }
         offset += piece.length;
@@ -140,7 +140,41 @@ std::vector<CTwoPieceSearch::tagCut> CTwoPieceSearch::cutsOf(const tagCarvedFile
 bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
     if (!file.reachedScan || budgetLeft == 0 || map.clusterBytes() == 0)
         return false;
-    const std::vector<tagCut> cuts = cutsOf(file, std::min(stop, file.length));
+    stop = std::min(stop, file.length);
+    if (!file.complete) {
+        // The structure walk may go on well past the end of the first
+        // piece (foreign bytes can pass for markers between scans); the
+        // data usually stops decoding much sooner.
+        const std::optional<tagDecoded> decoded = decode(file.pieces, file.length);
+        if (!decoded)
+            return false;
+        stop = std::min(stop, decoded->upTo);
+    }
+    uint32_t decodesLeft = kMaxDecodesPerPhoto;
+    if (!extend(file, stop, 0, 1, decodesLeft))
+        return false;
+    ++completed;
+    return true;
+}
+
+std::optional<CTwoPieceSearch::tagDecoded>
+CTwoPieceSearch::decode(const std::vector<tagFilePiece>& pieces, uint64_t length) {
+    if (cancelled() || budgetLeft < length)
+        return std::nullopt;
+    budgetLeft -= length;
+    ++decodes;
+    const CJpegValidator::Verdict verdict = validator.check(pieces, length);
+    if (verdict == CJpegValidator::Verdict::Cancelled ||
+        verdict == CJpegValidator::Verdict::Unreadable)
+        return std::nullopt;
+    const bool whole = verdict != CJpegValidator::Verdict::Corrupt;
+    return tagDecoded{verdict == CJpegValidator::Verdict::Decodes,
+                      whole ? length : validator.stoppedAt()};
+}
+
+bool CTwoPieceSearch::extend(tagCarvedFile& file, uint64_t stop, uint64_t after,
+                             uint32_t pieceCount, uint32_t& decodesLeft) {
+    const std::vector<tagCut> cuts = cutsOf(file, stop, after);
     if (cuts.empty())
         return false;
     // One window for every cut: the free clusters after the lowest one.
@@ -152,12 +186,36 @@ bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
     const uint64_t spread = std::min<uint64_t>((highest - lowest) * sectorSize, kWindowBytes);
     if (!readWindow(lowest, kWindowBytes + spread))
         return false;
+    // Joins that end the photo first, for every cut; the ones that only
+    // go on decoding are kept (as pieces: the window is read again
+    // further on) and tried afterwards, each searched on from where it
+    // stops decoding.
+    std::vector<tagPartialJoin> partials;
     for (const tagCut& cut : cuts) {
-        uint32_t decodesLeft = kMaxDecodesPerCut;
         if (cancelled() || budgetLeft == 0)
             return false;
-        if (tryCut(file, cut, decodesLeft)) {
-            ++completed;
+        const bool done =
+            tryCut(file, cut, decodesLeft, pieceCount < kMaxPieces ? &partials : nullptr);
+        if (done)
+            return true;
+    }
+    // The ones that decode furthest first.
+    std::stable_sort(partials.begin(), partials.end(),
+                     [](const tagPartialJoin& a, const tagPartialJoin& b) {
+                         return a.fault - a.cutAt > b.fault - b.cutAt;
+                     });
+    for (const tagPartialJoin& partial : partials) {
+        if (decodesLeft == 0 || cancelled())
+            return false;
+        // It must decode further than the file did.
+        if (partial.fault <= stop)
+            continue;
+        tagCarvedFile longer = file;
+        longer.pieces = partial.pieces;
+        longer.length = partial.length;
+        longer.complete = false;
+        if (extend(longer, partial.fault, partial.cutAt, pieceCount + 1, decodesLeft)) {
+            file = std::move(longer);
             return true;
         }
     }
@@ -165,10 +223,17 @@ bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
 }
 
 bool CTwoPieceSearch::readWindow(uint64_t afterSector, uint64_t bytes) {
+    // The free clusters after the sector, and then (as allocation wraps
+    // round) the ones from the volume's start.
     following = map.freeAfter(afterSector, bytes);
     uint64_t total = 0;
     for (const tagFilePiece& piece : following)
         total += piece.length;
+    if (total < bytes)
+        for (const tagFilePiece& piece : map.freeBefore(afterSector, bytes - total)) {
+            following.push_back(piece);
+            total += piece.length;
+        }
     window.resize(size_t(total));
     input.start(following, total);
     for (size_t filled = 0;;) {
@@ -185,30 +250,48 @@ bool CTwoPieceSearch::readWindow(uint64_t afterSector, uint64_t bytes) {
 
 uint64_t CTwoPieceSearch::windowOffsetAfter(uint64_t sector) const {
     uint64_t offset = 0;
+    uint64_t previous = 0;
     for (const tagFilePiece& piece : following) {
         const uint64_t sectors = piece.length / sectorSize;
-        if (piece.sector > sector)
+        // After the sector, or where the window wraps round to the start.
+        if (piece.sector > sector || piece.sector < previous)
             return offset;
         if (piece.sector + sectors > sector) {
             // Inside this piece: the next cluster after the one holding sector.
             const uint64_t perCluster = map.clusterBytes() / sectorSize;
             return offset + ((sector - piece.sector) / perCluster + 1) * map.clusterBytes();
         }
+        previous = piece.sector;
         offset += piece.length;
     }
     return offset;
 }
 
-bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft) {
+bool CTwoPieceSearch::holdsPartOf(const tagCarvedFile& file, uint64_t cutAt,
+                                  uint64_t windowAt) const {
+    const std::vector<tagFilePiece> at =
+        CPieceReader::slice(following, windowAt, map.clusterBytes(), sectorSize);
+    if (at.empty())
+        return false;
+    const uint64_t sector = at.front().sector;
+    for (const tagFilePiece& piece : CPieceReader::slice(file.pieces, 0, cutAt, sectorSize))
+        if (sector >= piece.sector &&
+            (sector - piece.sector) * sectorSize < piece.skip + piece.length)
+            return true;
+    return false;
+}
+
+bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft,
+                             std::vector<tagPartialJoin>* partials) {
     const uint64_t total = window.size();
     const uint64_t from = windowOffsetAfter(cut.sector);
-    // The clusters whose walk reaches an end marker: the ones where a walk
-    // began (the cluster after data that broke off) first, then the ones a
-    // walk from an earlier cluster went through.
+    // The clusters whose walk reaches an end marker, or (when partials
+    // are asked for) goes on for a cluster or more.
     struct tagJoin {
         uint64_t at, end, primaryEnd;
+        bool complete; // reaches an end marker
     };
-    std::vector<tagJoin> joins, passedThrough;
+    std::vector<tagJoin> joins;
     const uint64_t clusterSize = map.clusterBytes();
     tagWalkEnd memo;
     std::vector<bool> passable(size_t((total - from) / clusterSize) + 1, false);
@@ -217,8 +300,11 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
         if (cancelled())
             return false;
         const unsigned char* here = window.data() + at;
-        // Another file's start is not the rest of this one.
-        if (here[0] == M::kPrefix && here[1] == M::kSoi)
+        // Another file's start is not the rest of this one, nor is the
+        // rest of the stream the file went on into, nor a cluster of one
+        // byte over and over (zeros decode as image data for ever).
+        if ((here[0] == M::kPrefix && here[1] == M::kSoi) || at == from ||
+            std::all_of(here, here + clusterSize, [here](unsigned char b) { return b == here[0]; }))
             continue;
         const size_t index = size_t((at - from) / clusterSize);
         const bool reused = memo.known && at < memo.end && passable[index];
@@ -245,41 +331,125 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
                 memo.primaryEnd = at + (walker.primaryLength() - cut.at);
             }
         }
-        if (memo.complete)
-            (reused ? passedThrough : joins).push_back({at, memo.end, memo.primaryEnd});
+        if (memo.complete || (partials && memo.end >= at + clusterSize))
+            joins.push_back({at, memo.end, memo.primaryEnd, memo.complete});
     }
-    // In the order they lie: the first cluster of a photo's second piece
-    // comes before the ones a walk from it went through.
-    joins.insert(joins.end(), passedThrough.begin(), passedThrough.end());
-    std::stable_sort(joins.begin(), joins.end(),
-                     [](const tagJoin& a, const tagJoin& b) { return a.at < b.at; });
+    // Joins that reach an end marker first, in the order they lie (the
+    // first cluster of the piece that ends the photo comes before the ones
+    // a walk from it went through); then the others, the first cluster of
+    // a free run first (a piece written into a hole begins one).
+    std::vector<uint64_t> runStarts;
+    for (uint64_t offset = 0; const tagFilePiece& piece : following) {
+        runStarts.push_back(offset);
+        offset += piece.length;
+    }
+    const auto rank = [&](const tagJoin& join) {
+        const bool runStart = std::binary_search(runStarts.begin(), runStarts.end(), join.at);
+        return join.complete ? 0 : runStart ? 1 : 2;
+    };
+    std::stable_sort(joins.begin(), joins.end(), [&](const tagJoin& a, const tagJoin& b) {
+        if (rank(a) != rank(b))
+            return rank(a) < rank(b);
+        // Of the others, the longest walks first: a piece walks on to its end.
+        return !a.complete && a.end - a.at > b.end - b.at;
+    });
+    uint32_t endingsLeft = kMaxDecodesPerCut;
+    uint32_t middlesLeft = partials ? kMaxMiddlesPerCut : 0;
 
     for (const tagJoin& join : joins) {
-        // So must the second piece's first cluster (up to the end marker).
+        // So must the next piece's first cluster (up to the end marker).
         if (!looksLikeScanData(window.data() + join.at,
-                               size_t(std::min(clusterSize, join.end - join.at))))
+                               size_t(std::min(clusterSize, join.end - join.at))) ||
+            holdsPartOf(file, cut.at, join.at))
             continue;
         const uint64_t length = cut.at + (join.end - join.at);
-        const uint64_t primary = cut.at + (join.primaryEnd - join.at);
-        if (cancelled() || decodesLeft == 0 || budgetLeft < primary)
+        const uint64_t primary = join.complete ? cut.at + (join.primaryEnd - join.at) : length;
+        uint32_t& left = join.complete ? endingsLeft : middlesLeft;
+        if (left == 0)
+            continue;
+        if (cancelled() || decodesLeft == 0)
             return false;
-        std::vector<tagFilePiece> pieces = CPieceReader::slice(file.pieces, 0, cut.at, sectorSize);
-        for (const tagFilePiece& piece :
-             CPieceReader::slice(following, join.at, join.end - join.at, sectorSize))
-            CPieceReader::append(pieces, piece.sector, piece.skip, piece.length, sectorSize);
+        --left;
         --decodesLeft;
-        ++decodes;
-        budgetLeft -= primary;
-        const CJpegValidator::Verdict verdict = validator.check(pieces, primary);
-        if (verdict == CJpegValidator::Verdict::Decodes) {
-            file.pieces = std::move(pieces);
+        const std::vector<tagFilePiece> pieces = joined(file, cut.at, join.at, join.end);
+        const std::optional<tagDecoded> decoded = decode(pieces, primary);
+        if (!decoded)
+            return false;
+        if (join.complete && decoded->decodes) {
+            // The first piece may end a cluster early or late, the next
+            // beginning as much early or late: the shifted joins keep the
+            // length and may decode as well.
+            const std::optional<tagShift> best = smoothestShift(file, cut.at, join.at, primary);
+            if (!best)
+                return false;
+            file.pieces = joined(file, cut.at + best->by, join.at + best->by, join.end);
             file.length = length;
             file.primaryLength = primary;
             file.complete = true;
             return true;
         }
-        if (verdict == CJpegValidator::Verdict::Cancelled)
-            return false;
+        // A join that decodes on for a while, and stops decoding well
+        // before any end marker it reached, may be a middle piece: searched
+        // on from where it stops decoding.
+        const uint64_t least = std::max<uint64_t>(clusterSize, kMinMiddleBytes);
+        if (partials && decoded->upTo >= cut.at + least &&
+            (!join.complete || decoded->upTo + least <= primary))
+            partials->push_back({pieces, length, cut.at, decoded->upTo});
     }
     return false;
+}
+
+std::vector<tagFilePiece> CTwoPieceSearch::joined(const tagCarvedFile& file, uint64_t cutAt,
+                                                  uint64_t joinAt, uint64_t joinEnd) const {
+    std::vector<tagFilePiece> pieces = CPieceReader::slice(file.pieces, 0, cutAt, sectorSize);
+    for (const tagFilePiece& piece :
+         CPieceReader::slice(following, joinAt, joinEnd - joinAt, sectorSize))
+        CPieceReader::append(pieces, piece.sector, piece.skip, piece.length, sectorSize);
+    return pieces;
+}
+
+bool CTwoPieceSearch::shiftFits(const tagCarvedFile& file, uint64_t cutAt, uint64_t joinAt) const {
+    if (cutAt == 0 || cutAt >= file.length || joinAt >= window.size())
+        return false;
+    // The first piece ends at a cluster boundary of the file...
+    const std::vector<tagFilePiece> at = CPieceReader::slice(file.pieces, cutAt, 1, sectorSize);
+    const std::vector<tagFilePiece> last =
+        CPieceReader::slice(file.pieces, cutAt - 1, 1, sectorSize);
+    if (at.empty() || last.empty() || at.front().skip != 0 || !map.beginsCluster(at.front().sector))
+        return false;
+    // ...and the second begins after it.
+    return joinAt >= windowOffsetAfter(last.front().sector);
+}
+
+std::optional<CTwoPieceSearch::tagShift> CTwoPieceSearch::smoothestShift(const tagCarvedFile& file,
+                                                                         uint64_t cutAt,
+                                                                         uint64_t joinAt,
+                                                                         uint64_t primary) {
+    const int64_t cluster = int64_t(map.clusterBytes());
+    std::vector<tagShift> decoded;
+    for (int64_t k = -int64_t(kMaxShift); k <= int64_t(kMaxShift); ++k) {
+        const int64_t by = k * cluster;
+        if (k != 0 &&
+            (int64_t(cutAt) + by <= 0 || int64_t(joinAt) + by < 0 ||
+             !shiftFits(file, uint64_t(int64_t(cutAt) + by), uint64_t(int64_t(joinAt) + by))))
+            continue;
+        if (cancelled() || budgetLeft < primary)
+            return std::nullopt;
+        budgetLeft -= primary;
+        ++decodes;
+        // The join's own end: the primary image ends where it did.
+        const uint64_t end = joinAt + (primary - cutAt);
+        const std::vector<tagFilePiece> pieces =
+            joined(file, uint64_t(int64_t(cutAt) + by), uint64_t(int64_t(joinAt) + by), end);
+        if (validator.check(pieces, primary, true) == CJpegValidator::Verdict::Decodes)
+            decoded.push_back({by, validator.roughness()});
+    }
+    if (decoded.empty())
+        return std::nullopt;
+    std::sort(decoded.begin(), decoded.end(),
+              [](const tagShift& a, const tagShift& b) { return a.roughness < b.roughness; });
+    // Written only when clearly the smoothest.
+    if (decoded.size() > 1 && decoded[0].roughness > decoded[1].roughness * kClearlySmoother)
+        return std::nullopt;
+    return decoded.front();
 }

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // Completes a photo whose data stops fitting (its structure breaks, or it
@@ -26,10 +27,24 @@ public:
     // from where the data stopped fitting (the boundaries where the
     // stream jumped over used clusters are tried first).
     static constexpr size_t kMaxCuts = 4;
-    // Joins decoded at most for one boundary tried (so kMaxCuts times as
-    // many for one photo), and bytes decoded for joins in one scan.
+    // Joins that reach an end marker decoded at most for one boundary
+    // tried, and bytes decoded for joins in one scan.
     static constexpr uint32_t kMaxDecodesPerCut = 4;
     static constexpr uint64_t kScanDecodeBudget = uint64_t(4) << 30;
+    // A join that decodes is weighed against the joins shifted by up to
+    // kMaxShift clusters either way (decoded at full scale); it is taken
+    // when its roughness is at most kClearlySmoother times the next best.
+    static constexpr uint32_t kMaxShift = 2;
+    // A photo is searched in up to kMaxPieces pieces: a join that decodes
+    // on for kMinMiddleBytes (and a cluster) or more but stops decoding
+    // again is searched on from there, with at most kMaxDecodesPerPhoto
+    // decodes for the photo in all.
+    static constexpr uint32_t kMaxPieces = 8;
+    static constexpr uint64_t kMinMiddleBytes = 8192;
+    // Joins decoded at most for one boundary as a middle piece.
+    static constexpr uint32_t kMaxMiddlesPerCut = 2;
+    static constexpr uint32_t kMaxDecodesPerPhoto = 64;
+    static constexpr double kClearlySmoother = 0.9;
 
     CTwoPieceSearch(CPieceReader::Reader reader, uint32_t sectorSize, const CFreeSpaceMap& map,
                     CJpegValidator& validator, const std::atomic<bool>* cancel);
@@ -48,12 +63,54 @@ private:
         uint64_t sector;    // the sector of the byte before it
         CJpegWalker walker; // the walk up to it
     };
-    std::vector<tagCut> cutsOf(const tagCarvedFile& file, uint64_t stop);
+    // The boundaries after byte after and before stop where the file's
+    // first piece may end.
+    std::vector<tagCut> cutsOf(const tagCarvedFile& file, uint64_t stop, uint64_t after);
     // Reads the free clusters after afterSector, up to bytes, into window.
     bool readWindow(uint64_t afterSector, uint64_t bytes);
     // The window offset of the first cluster after the one holding sector.
     uint64_t windowOffsetAfter(uint64_t sector) const;
-    bool tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft);
+    // A join of the file's first cutAt bytes to a piece that decodes on
+    // but breaks off again: the file's pieces so joined, up to length.
+    struct tagPartialJoin {
+        std::vector<tagFilePiece> pieces;
+        uint64_t length;
+        uint64_t cutAt;
+        uint64_t fault; // where it stops decoding
+    };
+    // Tries the joins at cut that reach an end marker; true (and file
+    // completed) when one decodes. Collects the joins that break off
+    // again into partials when given.
+    bool tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft,
+                std::vector<tagPartialJoin>* partials);
+    // Searches the next piece of file, which stops decoding at stop and is
+    // in pieceCount pieces so far, the last one beginning at byte after.
+    bool extend(tagCarvedFile& file, uint64_t stop, uint64_t after, uint32_t pieceCount,
+                uint32_t& decodesLeft);
+    struct tagDecoded {
+        bool decodes;  // to the end marker at length
+        uint64_t upTo; // where it stops decoding (length when it decodes)
+    };
+    // Decodes the first length bytes of pieces; none when cancelled,
+    // unreadable or out of budget.
+    std::optional<tagDecoded> decode(const std::vector<tagFilePiece>& pieces, uint64_t length);
+    // True when the window's cluster at windowAt is one of the file's
+    // first cutAt bytes.
+    bool holdsPartOf(const tagCarvedFile& file, uint64_t cutAt, uint64_t windowAt) const;
+    // The first cutAt bytes of file joined to the window from joinAt to joinEnd.
+    std::vector<tagFilePiece> joined(const tagCarvedFile& file, uint64_t cutAt, uint64_t joinAt,
+                                     uint64_t joinEnd) const;
+    // True when the file may end its first piece at cutAt and go on at joinAt.
+    bool shiftFits(const tagCarvedFile& file, uint64_t cutAt, uint64_t joinAt) const;
+    struct tagShift {
+        int64_t by;       // bytes both ends of the join moved
+        double roughness; // of the image decoded so
+    };
+    // Of the join at cutAt/joinAt and the ones shifted by up to kMaxShift
+    // clusters, the one that decodes smoothest; none when it is not
+    // clearly smoother than another that decodes.
+    std::optional<tagShift> smoothestShift(const tagCarvedFile& file, uint64_t cutAt,
+                                           uint64_t joinAt, uint64_t primary);
     bool cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
 
     CPieceReader input;

@@ -71,6 +71,14 @@ std::vector<unsigned char> head(const std::vector<unsigned char>& bytes, size_t 
     return {bytes.begin(), bytes.begin() + long(length)};
 }
 
+// sectors of noise.
+std::vector<unsigned char> noise(size_t sectors, uint32_t seed) {
+    std::vector<unsigned char> bytes(sectors * Card::kSector);
+    for (auto& b : bytes)
+        b = static_cast<unsigned char>((seed = seed * 1103515245 + 12345) >> 16);
+    return bytes;
+}
+
 // Names and sizes, for failure messages.
 std::string listed(const Files& files) {
     std::string text;
@@ -222,12 +230,22 @@ const tagCase kPieceCases[] = {
          const size_t split = 20 * Card::kSector;
          EXPECT_GT(photo.size(), split + Card::kSector);
          card.put(4, head(photo, split));
-         std::vector<unsigned char> gap(3 * Card::kSector);
-         uint32_t x = 12345;
-         for (auto& b : gap)
-             b = static_cast<unsigned char>((x = x * 1103515245 + 12345) >> 16);
-         card.put(24, gap);
+         card.put(24, noise(3, 12345));
          card.put(27, {photo.begin() + long(split), photo.end()});
+         expected[Card::name(4)] = photo;
+         return card;
+     }},
+    {"three-piece photo with foreign gaps",
+     [](Files& expected) {
+         Card card(300);
+         const auto photo = CJpegMaker::make(Kind::Exif, 480, 360, 27);
+         const size_t first = 24 * Card::kSector, second = 48 * Card::kSector;
+         EXPECT_GT(photo.size(), second + Card::kSector);
+         card.put(4, head(photo, first));
+         card.put(28, noise(5, 1));
+         card.put(33, {photo.begin() + long(first), photo.begin() + long(second)});
+         card.put(57, noise(9, 2));
+         card.put(66, {photo.begin() + long(second), photo.end()});
          expected[Card::name(4)] = photo;
          return card;
      }},
