@@ -40,6 +40,27 @@ std::vector<tagFilePiece> CFreeSpaceMap::freeBefore(uint64_t sector, uint64_t by
     return freeBetween(baseCluster, baseCluster + (sector - baseSector) / sectorsPerCluster, bytes);
 }
 
+std::vector<tagFilePiece> CFreeSpaceMap::freeEndingBefore(uint64_t sector, uint64_t bytes) const {
+    if (baseCluster >= clusterCount || sector < baseSector)
+        return {};
+    std::vector<uint64_t> clusters;
+    uint32_t passed = 0;
+    for (uint64_t c = baseCluster + (sector - baseSector) / sectorsPerCluster;
+         c > baseCluster && uint64_t(clusters.size()) * clusterSize < bytes &&
+         passed < kMaxClustersPassed;) {
+        --c;
+        if (access->isClusterUsed(c))
+            ++passed;
+        else
+            clusters.push_back(c);
+    }
+    std::vector<tagFilePiece> pieces;
+    const uint32_t sectorSize = clusterSize / sectorsPerCluster;
+    for (auto it = clusters.rbegin(); it != clusters.rend(); ++it)
+        CPieceReader::append(pieces, access->clusterToSector(*it), 0, clusterSize, sectorSize);
+    return pieces;
+}
+
 std::vector<tagFilePiece> CFreeSpaceMap::freeBetween(uint64_t first, uint64_t end,
                                                      uint64_t bytes) const {
     std::vector<tagFilePiece> pieces;

@@ -27,6 +27,9 @@ public:
     // The free clusters from the volume's first one up to the one that
     // holds sector, in order, up to bytes in all.
     std::vector<tagFilePiece> freeBefore(uint64_t sector, uint64_t bytes) const;
+    // The last free clusters before the one that holds sector, in order,
+    // up to bytes in all.
+    std::vector<tagFilePiece> freeEndingBefore(uint64_t sector, uint64_t bytes) const;
 
 private:
     // The free clusters among clusters first..end-1, up to bytes in all.

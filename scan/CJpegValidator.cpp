@@ -87,7 +87,8 @@ CJpegValidator::Verdict CJpegValidator::check(const std::vector<tagFilePiece>& p
     s.self = this;
     input.start(pieces, length);
     faultAt = 0;
-    rough = 0;
+    worstStep = 0;
+    rowsOut = 0;
     s.info.err = jpeg_std_error(&s.errors);
     s.errors.error_exit = [](j_common_ptr info) {
         longjmp(reinterpret_cast<tagDecodeState*>(info->client_data)->jump, 1);
@@ -139,20 +140,17 @@ CJpegValidator::Verdict CJpegValidator::check(const std::vector<tagFilePiece>& p
     const size_t components = size_t(s.info.output_components);
     row.resize(size_t(s.info.output_width) * components);
     above.resize(row.size());
-    uint64_t worstStep = 0;
     while (s.info.output_scanline < s.info.output_height) {
         JSAMPROW rows[1] = {row.data()};
-        const bool first = s.info.output_scanline == 0;
         jpeg_read_scanlines(&s.info, rows, 1);
-        if (!first) {
+        if (rowsOut++ > 0) {
             uint64_t steps = 0;
             for (size_t k = 0; k < row.size(); ++k)
                 steps += uint64_t(std::abs(int(row[k]) - int(above[k])));
-            worstStep = std::max(worstStep, steps);
+            worstStep = std::max(worstStep, double(steps) / double(row.size()));
         }
         row.swap(above);
     }
-    rough = row.empty() ? 0 : double(worstStep) / double(row.size());
     jpeg_finish_decompress(&s.info);
     // The end marker libjpeg stopped at must be the one the carving found.
     const bool endsThere = !s.overrun && input.left() == 0 && s.source.bytes_in_buffer == 0;

@@ -44,11 +44,13 @@ public:
     // After a Corrupt verdict: how far libjpeg had read into the image when
     // it found the fault (the fault lies before).
     uint64_t stoppedAt() const { return faultAt; }
-    // After a Decodes verdict: how rough the image is, as the mean step
-    // between neighbouring samples of the decoded image, across and down. Data decoded from bytes
-    // that are not the image's own makes blocks of noise and bands that jump, so of two joins that
-    // both decode, the right one is the smoother.
-    double roughness() const { return rough; }
+    // How rough the image decoded is: the largest mean step between
+    // neighbouring rows of it. Data decoded from bytes that are not the
+    // image's own makes blocks of noise and bands that jump, so of two
+    // joins that decode alike, the right one is the smoother. After a
+    // Corrupt verdict, of the rows decoded before the fault (rowsDecoded).
+    double roughness() const { return worstStep; }
+    uint32_t rowsDecoded() const { return rowsOut; }
 
 private:
     // libjpeg's state for one image; it lives outside the stack frame that
@@ -62,6 +64,7 @@ private:
     uint64_t faultAt = 0;
     std::vector<unsigned char> row;
     std::vector<unsigned char> above;
-    double rough = 0;
+    double worstStep = 0;
+    uint32_t rowsOut = 0;
     std::unique_ptr<tagDecodeState> state;
 };

@@ -199,9 +199,22 @@ bool CTwoPieceSearch::extend(tagCarvedFile& file, uint64_t stop, uint64_t after,
         if (done)
             return true;
     }
-    // The ones that decode furthest first.
+    // The smoothest first, where rows come out before the fault (a
+    // sequential image: a join a cluster early or late, with a cluster of
+    // foreign data or without one of its own, decodes as far but shows a
+    // band); otherwise the ones that decode furthest first.
+    for (tagPartialJoin& partial : partials) {
+        if (cancelled() || budgetLeft < partial.length)
+            return false;
+        budgetLeft -= partial.length;
+        ++decodes;
+        validator.check(partial.pieces, partial.length, true);
+        partial.roughness = validator.rowsDecoded() > 0 ? validator.roughness() : 0;
+    }
     std::stable_sort(partials.begin(), partials.end(),
                      [](const tagPartialJoin& a, const tagPartialJoin& b) {
+                         if (a.roughness != b.roughness)
+                             return a.roughness < b.roughness;
                          return a.fault - a.cutAt > b.fault - b.cutAt;
                      });
     for (const tagPartialJoin& partial : partials) {
@@ -210,11 +223,19 @@ bool CTwoPieceSearch::extend(tagCarvedFile& file, uint64_t stop, uint64_t after,
         // It must decode further than the file did.
         if (partial.fault <= stop)
             continue;
+        // A join a cluster early or late decodes as far: the smoothest of
+        // them is searched on.
+        const std::optional<tagPartialJoin> middle = settledMiddle(partial);
+        if (!middle)
+            continue;
         tagCarvedFile longer = file;
-        longer.pieces = partial.pieces;
-        longer.length = partial.length;
+        longer.pieces = middle->pieces;
+        longer.length = middle->length;
         longer.complete = false;
-        if (extend(longer, partial.fault, partial.cutAt, pieceCount + 1, decodesLeft)) {
+        joinPoints.push_back(middle->cutAt);
+        const bool done = extend(longer, middle->fault, middle->cutAt, pieceCount + 1, decodesLeft);
+        joinPoints.pop_back();
+        if (done) {
             file = std::move(longer);
             return true;
         }
@@ -376,13 +397,16 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
         if (!decoded)
             return false;
         if (join.complete && decoded->decodes) {
-            // The first piece may end a cluster early or late, the next
-            // beginning as much early or late: the shifted joins keep the
-            // length and may decode as well.
-            const std::optional<tagShift> best = smoothestShift(file, cut.at, join.at, primary);
+            // Each piece may end a cluster early or late, the next beginning
+            // as much early or late: the shifted joins keep the length and
+            // may decode as well.
+            std::vector<uint64_t> joinsAt = joinPoints;
+            joinsAt.push_back(cut.at);
+            std::optional<std::vector<tagFilePiece>> best =
+                settled(pieces, length, primary, joinsAt);
             if (!best)
                 return false;
-            file.pieces = joined(file, cut.at + best->by, join.at + best->by, join.end);
+            file.pieces = std::move(*best);
             file.length = length;
             file.primaryLength = primary;
             file.complete = true;
@@ -408,48 +432,105 @@ std::vector<tagFilePiece> CTwoPieceSearch::joined(const tagCarvedFile& file, uin
     return pieces;
 }
 
-bool CTwoPieceSearch::shiftFits(const tagCarvedFile& file, uint64_t cutAt, uint64_t joinAt) const {
-    if (cutAt == 0 || cutAt >= file.length || joinAt >= window.size())
-        return false;
-    // The first piece ends at a cluster boundary of the file...
-    const std::vector<tagFilePiece> at = CPieceReader::slice(file.pieces, cutAt, 1, sectorSize);
-    const std::vector<tagFilePiece> last =
-        CPieceReader::slice(file.pieces, cutAt - 1, 1, sectorSize);
-    if (at.empty() || last.empty() || at.front().skip != 0 || !map.beginsCluster(at.front().sector))
-        return false;
-    // ...and the second begins after it.
-    return joinAt >= windowOffsetAfter(last.front().sector);
+std::optional<std::vector<tagFilePiece>>
+CTwoPieceSearch::shifted(const std::vector<tagFilePiece>& pieces, uint64_t length, uint64_t at,
+                         int64_t by) const {
+    const uint64_t moved = uint64_t(by < 0 ? -by : by);
+    if (by == 0)
+        return pieces;
+    if (moved >= at || at + moved >= length)
+        return std::nullopt;
+    // The join lies at a cluster boundary of the file.
+    const std::vector<tagFilePiece> after = CPieceReader::slice(pieces, at, 1, sectorSize);
+    if (after.empty() || after.front().skip != 0 || !map.beginsCluster(after.front().sector))
+        return std::nullopt;
+    std::vector<tagFilePiece> result;
+    std::vector<tagFilePiece> extra;
+    if (by > 0) {
+        // The first piece goes on into the free clusters after its end; the
+        // second begins later.
+        const std::vector<tagFilePiece> last = CPieceReader::slice(pieces, at - 1, 1, sectorSize);
+        extra = map.freeAfter(last.front().sector, moved);
+        result = CPieceReader::slice(pieces, 0, at, sectorSize);
+    } else {
+        // The first piece ends earlier; the second begins in the free
+        // clusters before it.
+        extra = map.freeEndingBefore(after.front().sector, moved);
+        result = CPieceReader::slice(pieces, 0, at - moved, sectorSize);
+    }
+    uint64_t extraBytes = 0;
+    for (const tagFilePiece& piece : extra)
+        extraBytes += piece.length;
+    if (extraBytes != moved)
+        return std::nullopt;
+    const uint64_t resume = by > 0 ? at + moved : at;
+    for (const tagFilePiece& piece : extra)
+        CPieceReader::append(result, piece.sector, piece.skip, piece.length, sectorSize);
+    for (const tagFilePiece& piece :
+         CPieceReader::slice(pieces, resume, length - resume, sectorSize))
+        CPieceReader::append(result, piece.sector, piece.skip, piece.length, sectorSize);
+    return result;
 }
 
-std::optional<CTwoPieceSearch::tagShift> CTwoPieceSearch::smoothestShift(const tagCarvedFile& file,
-                                                                         uint64_t cutAt,
-                                                                         uint64_t joinAt,
-                                                                         uint64_t primary) {
+std::optional<CTwoPieceSearch::tagShifted>
+CTwoPieceSearch::smoothestShift(const std::vector<tagFilePiece>& pieces, uint64_t length,
+                                uint64_t decoded, uint64_t at, bool whole, bool& rowsSeen) {
     const int64_t cluster = int64_t(map.clusterBytes());
-    std::vector<tagShift> decoded;
+    std::vector<tagShifted> smooth;
+    rowsSeen = false;
     for (int64_t k = -int64_t(kMaxShift); k <= int64_t(kMaxShift); ++k) {
-        const int64_t by = k * cluster;
-        if (k != 0 &&
-            (int64_t(cutAt) + by <= 0 || int64_t(joinAt) + by < 0 ||
-             !shiftFits(file, uint64_t(int64_t(cutAt) + by), uint64_t(int64_t(joinAt) + by))))
+        std::optional<std::vector<tagFilePiece>> variant = shifted(pieces, length, at, k * cluster);
+        if (!variant)
             continue;
-        if (cancelled() || budgetLeft < primary)
+        if (cancelled() || budgetLeft < decoded)
             return std::nullopt;
-        budgetLeft -= primary;
+        budgetLeft -= decoded;
         ++decodes;
-        // The join's own end: the primary image ends where it did.
-        const uint64_t end = joinAt + (primary - cutAt);
-        const std::vector<tagFilePiece> pieces =
-            joined(file, uint64_t(int64_t(cutAt) + by), uint64_t(int64_t(joinAt) + by), end);
-        if (validator.check(pieces, primary, true) == CJpegValidator::Verdict::Decodes)
-            decoded.push_back({by, validator.roughness()});
+        const CJpegValidator::Verdict verdict = validator.check(*variant, decoded, true);
+        // Rows come out while a sequential image decodes (a progressive one
+        // shows none before its end).
+        rowsSeen = rowsSeen || validator.rowsDecoded() > 0;
+        const uint64_t joinAt = uint64_t(int64_t(at) + k * cluster);
+        const uint64_t least = joinAt + std::max<uint64_t>(map.clusterBytes(), kMinMiddleBytes);
+        const bool fits =
+            whole ? verdict == CJpegValidator::Verdict::Decodes
+                  : verdict == CJpegValidator::Verdict::Corrupt && validator.stoppedAt() >= least;
+        if (fits)
+            smooth.push_back(
+                {std::move(*variant), joinAt, validator.stoppedAt(), validator.roughness()});
     }
-    if (decoded.empty())
+    if (smooth.empty())
         return std::nullopt;
-    std::sort(decoded.begin(), decoded.end(),
-              [](const tagShift& a, const tagShift& b) { return a.roughness < b.roughness; });
-    // Written only when clearly the smoothest.
-    if (decoded.size() > 1 && decoded[0].roughness > decoded[1].roughness * kClearlySmoother)
+    std::sort(smooth.begin(), smooth.end(),
+              [](const tagShifted& a, const tagShifted& b) { return a.roughness < b.roughness; });
+    // Taken only when clearly the smoothest.
+    if (smooth.size() > 1 && smooth[0].roughness > smooth[1].roughness * kClearlySmoother)
         return std::nullopt;
-    return decoded.front();
+    return std::move(smooth.front());
+}
+
+std::optional<CTwoPieceSearch::tagPartialJoin>
+CTwoPieceSearch::settledMiddle(const tagPartialJoin& partial) {
+    bool rowsSeen = false;
+    std::optional<tagShifted> best = smoothestShift(partial.pieces, partial.length, partial.length,
+                                                    partial.cutAt, false, rowsSeen);
+    if (!rowsSeen)
+        return partial; // nothing to weigh them by
+    if (!best)
+        return std::nullopt;
+    return tagPartialJoin{std::move(best->pieces), partial.length, best->joinAt, best->upTo};
+}
+
+std::optional<std::vector<tagFilePiece>>
+CTwoPieceSearch::settled(std::vector<tagFilePiece> pieces, uint64_t length, uint64_t primary,
+                         const std::vector<uint64_t>& joinsAt) {
+    for (const uint64_t at : joinsAt) {
+        bool rowsSeen = false;
+        std::optional<tagShifted> best =
+            smoothestShift(pieces, length, primary, at, true, rowsSeen);
+        if (!best)
+            return std::nullopt;
+        pieces = std::move(best->pieces);
+    }
+    return pieces;
 }

@@ -13,13 +13,16 @@
 
 // Completes a photo whose data stops fitting (its structure breaks, or it
 // stops decoding) a little after a cluster boundary: the photo is taken to
-// end its first piece at that boundary, and its second piece to begin at
-// one of the free clusters that follow within kWindowBytes. Each such
-// cluster is tried by walking the structure on from it (which passes over
-// most clusters within a few hundred bytes, and checks the order of
-// restart markers); the joins that reach an end marker are decoded, and the
-// first that decodes is the photo. The work is bounded per photo and per
-// scan.
+// end its first piece at that boundary, and its next piece to begin at one
+// of the free clusters that follow within kWindowBytes (wrapping round to
+// the volume's start, as allocation does). Each such cluster is tried by
+// walking the structure on from it (which passes over most clusters within
+// a few hundred bytes, and checks the order of restart markers); the joins
+// that reach an end marker are decoded, and the first that decodes, and is
+// clearly smoother than the same joins a cluster or two early or late, is
+// the photo. A join that decodes on a while and stops decoding again may be
+// a middle piece: the search goes on from there, for up to kMaxPieces
+// pieces. The work is bounded per photo and per scan.
 class CTwoPieceSearch {
 public:
     static constexpr uint64_t kWindowBytes = uint64_t(32) << 20;
@@ -35,6 +38,7 @@ public:
     // kMaxShift clusters either way (decoded at full scale); it is taken
     // when its roughness is at most kClearlySmoother times the next best.
     static constexpr uint32_t kMaxShift = 2;
+    static constexpr double kClearlySmoother = 0.9;
     // A photo is searched in up to kMaxPieces pieces: a join that decodes
     // on for kMinMiddleBytes (and a cluster) or more but stops decoding
     // again is searched on from there, with at most kMaxDecodesPerPhoto
@@ -44,7 +48,6 @@ public:
     // Joins decoded at most for one boundary as a middle piece.
     static constexpr uint32_t kMaxMiddlesPerCut = 2;
     static constexpr uint32_t kMaxDecodesPerPhoto = 64;
-    static constexpr double kClearlySmoother = 0.9;
 
     CTwoPieceSearch(CPieceReader::Reader reader, uint32_t sectorSize, const CFreeSpaceMap& map,
                     CJpegValidator& validator, const std::atomic<bool>* cancel);
@@ -76,11 +79,12 @@ private:
         std::vector<tagFilePiece> pieces;
         uint64_t length;
         uint64_t cutAt;
-        uint64_t fault; // where it stops decoding
+        uint64_t fault;       // where it stops decoding
+        double roughness = 0; // of the rows decoded before (none: 0)
     };
     // Tries the joins at cut that reach an end marker; true (and file
-    // completed) when one decodes. Collects the joins that break off
-    // again into partials when given.
+    // completed) when one decodes. Collects the joins that decode on a
+    // while and stop decoding again into partials, when given.
     bool tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& decodesLeft,
                 std::vector<tagPartialJoin>* partials);
     // Searches the next piece of file, which stops decoding at stop and is
@@ -100,17 +104,37 @@ private:
     // The first cutAt bytes of file joined to the window from joinAt to joinEnd.
     std::vector<tagFilePiece> joined(const tagCarvedFile& file, uint64_t cutAt, uint64_t joinAt,
                                      uint64_t joinEnd) const;
-    // True when the file may end its first piece at cutAt and go on at joinAt.
-    bool shiftFits(const tagCarvedFile& file, uint64_t cutAt, uint64_t joinAt) const;
-    struct tagShift {
-        int64_t by;       // bytes both ends of the join moved
-        double roughness; // of the image decoded so
+    // pieces (length bytes) with the join at byte at moved by bytes: the
+    // piece before it ends later (going on into the free clusters after it)
+    // or earlier, the one after it begins as much later or earlier (in the
+    // free clusters before it). None where that cannot be.
+    std::optional<std::vector<tagFilePiece>> shifted(const std::vector<tagFilePiece>& pieces,
+                                                     uint64_t length, uint64_t at,
+                                                     int64_t by) const;
+    struct tagShifted {
+        std::vector<tagFilePiece> pieces;
+        uint64_t joinAt;  // where the join lies now
+        uint64_t upTo;    // where it stops decoding
+        double roughness; // of what was decoded
     };
-    // Of the join at cutAt/joinAt and the ones shifted by up to kMaxShift
-    // clusters, the one that decodes smoothest; none when it is not
-    // clearly smoother than another that decodes.
-    std::optional<tagShift> smoothestShift(const tagCarvedFile& file, uint64_t cutAt,
-                                           uint64_t joinAt, uint64_t primary);
+    // The join at byte at of pieces (length bytes) and the ones shifted by
+    // up to kMaxShift clusters either way, decoded at full scale up to
+    // decoded: of those that decode (to the end marker when whole; on for
+    // a while past the join for a middle piece), the smoothest, or none
+    // when it is not clearly the smoothest. rowsSeen: whether rows came
+    // out to weigh them by.
+    std::optional<tagShifted> smoothestShift(const std::vector<tagFilePiece>& pieces,
+                                             uint64_t length, uint64_t decoded, uint64_t at,
+                                             bool whole, bool& rowsSeen);
+    // A middle piece weighed so by the rows decoded before it stops
+    // decoding; itself when no rows come out before the end (a progressive
+    // image).
+    std::optional<tagPartialJoin> settledMiddle(const tagPartialJoin& partial);
+    // Each of the joins at joinsAt of a photo that decodes weighed so: the
+    // pieces with the smoothest of each, or none.
+    std::optional<std::vector<tagFilePiece>> settled(std::vector<tagFilePiece> pieces,
+                                                     uint64_t length, uint64_t primary,
+                                                     const std::vector<uint64_t>& joinsAt);
     bool cancelled() const { return cancel && cancel->load(std::memory_order_relaxed); }
 
     CPieceReader input;
@@ -120,6 +144,7 @@ private:
     const std::atomic<bool>* cancel;
     std::vector<tagFilePiece> following; // where the window lies
     std::vector<unsigned char> window;
+    std::vector<uint64_t> joinPoints; // the joins of the pieces searched on
     uint64_t budgetLeft = kScanDecodeBudget;
     uint32_t decodes = 0;
     uint32_t completed = 0;

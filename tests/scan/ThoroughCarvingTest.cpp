@@ -7,11 +7,13 @@
 #include "CTempDir.h"
 #include "ThoroughTestCard.h"
 #include "scan/CCandidateTracker.h"
+#include "scan/CJpegValidator.h"
 #include "scan/CScanner.h"
 #include "volume/CRawVolumeAccess.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <jpeglib.h>
@@ -380,4 +382,48 @@ TEST(ThoroughCarving, DefaultModeOutputOnAMixedCardIsWhatTheCarvingRulesGive) {
     EXPECT_EQ(scan(card, Mode::Default).files, byRules);
     const Files thorough = scan(card, Mode::Thorough).files;
     EXPECT_EQ(thorough, intact) << listed(thorough) << "\nexpected " << listed(intact);
+}
+
+// A photo made the way the recall benchmark makes them (a plasma fractal
+// coded by cjpeg) in two pieces with noise between: the noise is chosen so
+// that the join one sector late (the first piece ending with a sector of
+// the noise, the second beginning a sector into its own data) decodes
+// without a fault too. Only the photo itself is written.
+TEST(ThoroughCarving, AJoinOneSectorOffIsNotWrittenThoughItDecodes) {
+    if (!CDiskImageMaker::haveTool("convert") || !CDiskImageMaker::haveTool("cjpeg"))
+        GTEST_SKIP() << "needs ImageMagick and cjpeg (tools/install-deps.sh)";
+    CTempDir dir;
+    ASSERT_TRUE(CDiskImageMaker::run("cd " + CDiskImageMaker::quote(dir.path()) +
+                                     " && convert -seed 25 -size 640x480 plasma:fractal"
+                                     " -blur 0x0.6 p.ppm && cjpeg -quality 90 p.ppm >p.jpg"));
+    const auto photo = CTempDir::readFile(dir.file("p.jpg"));
+    const uint32_t split = 40, gap = 4; // sectors
+    ASSERT_GT(photo.size(), (split + 8) * Card::kSector);
+    const auto cardWith = [&](uint32_t seed) {
+        Card card(uint32_t(photo.size() / Card::kSector) + 80);
+        card.put(4, head(photo, split * Card::kSector));
+        card.put(4 + split, noise(gap, seed));
+        card.put(4 + split + gap, {photo.begin() + long(split * Card::kSector), photo.end()});
+        return card;
+    };
+    const auto sectorLateDecodes = [&](const Card& card) {
+        CJpegValidator validator(
+            [&card](uint64_t first, uint64_t last, void* buffer) {
+                std::memcpy(buffer, card.bytes.data() + first * Card::kSector,
+                            size_t(last - first + 1) * Card::kSector);
+                return true;
+            },
+            Card::kSector);
+        const uint64_t firstPiece = uint64_t(split + 1) * Card::kSector;
+        const std::vector<tagFilePiece> late = {
+            {4, 0, firstPiece},
+            {4 + split + gap + 1, 0, photo.size() - firstPiece + Card::kSector}};
+        return validator.check(late, photo.size()) == CJpegValidator::Verdict::Decodes;
+    };
+    uint32_t seed = 1;
+    while (seed < 400 && !sectorLateDecodes(cardWith(seed)))
+        ++seed;
+    ASSERT_LT(seed, 400u) << "no noise found that lets the join one sector late decode";
+    const tagScan thorough = scan(cardWith(seed), Mode::Thorough);
+    EXPECT_EQ(thorough.files, (Files{{Card::name(4), photo}})) << listed(thorough.files);
 }

@@ -19,12 +19,16 @@ using Bytes = std::vector<unsigned char>;
 // A shell script run in the folder that holds the photos (p1.jpg, p2.jpg):
 // it makes vol.img, writes small files a<i> and b<i> in turn, fills the
 // volume, deletes the a<i> files and writes the photos into their holes
-// (the b<i> files stay between the pieces), then deletes the photos.
+// (the b<i> files stay between the pieces, or are deleted too), then
+// deletes the photos.
 struct tagFragmentCase {
     const char* name;
     std::vector<const char*> tools;
     bool mounted; // needs root, FUSE
     const char* script;
+    // Makes p1.jpg with real tools instead (a plasma fractal coded by
+    // cjpeg, as the recall benchmark's photos).
+    const char* firstPhoto = nullptr;
 };
 
 const tagFragmentCase kCases[] = {
@@ -43,6 +47,25 @@ const tagFragmentCase kCases[] = {
      "head -c 4096 /dev/zero > eat && mcopy -i vol.img eat ::/eat && "
      "mcopy -i vol.img p1.jpg ::/p1.jpg && mcopy -i vol.img p2.jpg ::/p2.jpg && "
      "mdel -i vol.img ::/p1.jpg ::/p2.jpg"},
+    {"Fat32ThreePiecesWithFreeFilesBetween",
+     {"mkfs.fat", "mcopy", "mdel", "mdir", "convert", "cjpeg"},
+     false,
+     // As above with larger holes, and the files between the pieces (noise)
+     // deleted at the end: p1 lies in three pieces with free foreign
+     // clusters between them.
+     "truncate -s 40M vol.img && mkfs.fat -F 32 -s 1 vol.img >/dev/null && "
+     "yes a | head -c 20000 > a && "
+     "for i in 1 2 3 4 5 6 7 8; do mcopy -i vol.img a ::/a$i && mcopy -i vol.img noise ::/b$i; "
+     "done && "
+     "free=$(mdir -i vol.img :: | sed -n 's/ //g; s/bytesfree//p') && "
+     "head -c $((free - 4096)) /dev/zero > fill && mcopy -i vol.img fill ::/fill && "
+     "for i in 1 2 3 4 5 6 7 8; do mdel -i vol.img ::/a$i; done && "
+     "head -c 4096 /dev/zero > eat && mcopy -i vol.img eat ::/eat && "
+     "mcopy -i vol.img p1.jpg ::/p1.jpg && mcopy -i vol.img p2.jpg ::/p2.jpg && "
+     "mdel -i vol.img ::/p1.jpg ::/p2.jpg && "
+     "for i in 1 2 3 4 5 6 7 8; do mdel -i vol.img ::/b$i; done",
+     "convert -seed 31 -size 640x480 plasma:fractal -blur 0x0.6 p.ppm && "
+     "cjpeg -quality 90 p.ppm > p1.jpg"},
     {"NtfsWithNtfs3g",
      {"mkntfs", "ntfs-3g", "fusermount"},
      true,
@@ -68,10 +91,21 @@ TEST_P(ThoroughFragments, PhotosWrittenAroundFilesThatStayComeBackWhole) {
     if (c.mounted && (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0))
         GTEST_SKIP() << "mounting through FUSE needs root and /dev/fuse";
     CTempDir dir;
-    const std::vector<Bytes> photos = {CJpegMaker::make(CJpegMaker::Kind::Jfif, 200, 150, 31),
-                                       CJpegMaker::make(CJpegMaker::Kind::Exif, 160, 120, 32)};
+    std::vector<Bytes> photos = {CJpegMaker::make(CJpegMaker::Kind::Jfif, 200, 150, 31),
+                                 CJpegMaker::make(CJpegMaker::Kind::Exif, 160, 120, 32)};
+    if (c.firstPhoto) {
+        ASSERT_TRUE(CDiskImageMaker::run("cd " + CDiskImageMaker::quote(dir.path()) + " && " +
+                                         c.firstPhoto));
+        photos[0] = CTempDir::readFile(dir.file("p1.jpg"));
+    }
     CTempDir::writeFile(dir.file("p1.jpg"), photos[0]);
     CTempDir::writeFile(dir.file("p2.jpg"), photos[1]);
+    // 1000 bytes of noise, for files between the pieces.
+    Bytes noise(1000);
+    uint32_t x = 7;
+    for (auto& b : noise)
+        b = static_cast<unsigned char>((x = x * 1103515245 + 12345) >> 16);
+    CTempDir::writeFile(dir.file("noise"), noise);
     ASSERT_TRUE(
         CDiskImageMaker::run("cd " + CDiskImageMaker::quote(dir.path()) + " && " + c.script));
 
