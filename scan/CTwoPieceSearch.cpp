@@ -151,6 +151,7 @@ bool CTwoPieceSearch::complete(tagCarvedFile& file, uint64_t stop) {
         stop = std::min(stop, decoded->upTo);
     }
     uint32_t decodesLeft = kMaxDecodesPerPhoto;
+    searchesLeft = kMaxSearchesPerPhoto;
     if (!extend(file, stop, 0, 1, decodesLeft))
         return false;
     ++completed;
@@ -174,6 +175,9 @@ CTwoPieceSearch::decode(const std::vector<tagFilePiece>& pieces, uint64_t length
 
 bool CTwoPieceSearch::extend(tagCarvedFile& file, uint64_t stop, uint64_t after,
                              uint32_t pieceCount, uint32_t& decodesLeft) {
+    if (searchesLeft == 0)
+        return false;
+    --searchesLeft;
     const std::vector<tagCut> cuts = cutsOf(file, stop, after);
     if (cuts.empty())
         return false;
@@ -307,13 +311,16 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
     const uint64_t total = window.size();
     const uint64_t from = windowOffsetAfter(cut.sector);
     // The clusters whose walk reaches an end marker, or (when partials
-    // are asked for) goes on for a cluster or more.
+    // are asked for) goes on as far as a middle piece must decode.
     struct tagJoin {
         uint64_t at, end, primaryEnd;
         bool complete; // reaches an end marker
+        int rank = 0;  // the order tried in
     };
     std::vector<tagJoin> joins;
     const uint64_t clusterSize = map.clusterBytes();
+    // A middle piece decodes on for this much at least (so it walks on as far).
+    const uint64_t leastMiddle = std::max<uint64_t>(clusterSize, kMinMiddleBytes);
     tagWalkEnd memo;
     std::vector<bool> passable(size_t((total - from) / clusterSize) + 1, false);
     const uint64_t to = std::min(total, from + kWindowBytes);
@@ -352,7 +359,7 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
                 memo.primaryEnd = at + (walker.primaryLength() - cut.at);
             }
         }
-        if (memo.complete || (partials && memo.end >= at + clusterSize))
+        if (memo.complete || (partials && memo.end >= at + leastMiddle))
             joins.push_back({at, memo.end, memo.primaryEnd, memo.complete});
     }
     // Joins that reach an end marker first, in the order they lie (the
@@ -364,13 +371,13 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
         runStarts.push_back(offset);
         offset += piece.length;
     }
-    const auto rank = [&](const tagJoin& join) {
+    for (tagJoin& join : joins) {
         const bool runStart = std::binary_search(runStarts.begin(), runStarts.end(), join.at);
-        return join.complete ? 0 : runStart ? 1 : 2;
-    };
-    std::stable_sort(joins.begin(), joins.end(), [&](const tagJoin& a, const tagJoin& b) {
-        if (rank(a) != rank(b))
-            return rank(a) < rank(b);
+        join.rank = join.complete ? 0 : runStart ? 1 : 2;
+    }
+    std::stable_sort(joins.begin(), joins.end(), [](const tagJoin& a, const tagJoin& b) {
+        if (a.rank != b.rank)
+            return a.rank < b.rank;
         // Of the others, the longest walks first: a piece walks on to its end.
         return !a.complete && a.end - a.at > b.end - b.at;
     });
@@ -378,16 +385,17 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
     uint32_t middlesLeft = partials ? kMaxMiddlesPerCut : 0;
 
     for (const tagJoin& join : joins) {
+        uint32_t& left = join.complete ? endingsLeft : middlesLeft;
+        if (endingsLeft == 0 && middlesLeft == 0)
+            break;
         // So must the next piece's first cluster (up to the end marker).
-        if (!looksLikeScanData(window.data() + join.at,
+        if (left == 0 ||
+            !looksLikeScanData(window.data() + join.at,
                                size_t(std::min(clusterSize, join.end - join.at))) ||
             holdsPartOf(file, cut.at, join.at))
             continue;
         const uint64_t length = cut.at + (join.end - join.at);
         const uint64_t primary = join.complete ? cut.at + (join.primaryEnd - join.at) : length;
-        uint32_t& left = join.complete ? endingsLeft : middlesLeft;
-        if (left == 0)
-            continue;
         if (cancelled() || decodesLeft == 0)
             return false;
         --left;
@@ -415,9 +423,8 @@ bool CTwoPieceSearch::tryCut(tagCarvedFile& file, const tagCut& cut, uint32_t& d
         // A join that decodes on for a while, and stops decoding well
         // before any end marker it reached, may be a middle piece: searched
         // on from where it stops decoding.
-        const uint64_t least = std::max<uint64_t>(clusterSize, kMinMiddleBytes);
-        if (partials && decoded->upTo >= cut.at + least &&
-            (!join.complete || decoded->upTo + least <= primary))
+        if (partials && decoded->upTo >= cut.at + leastMiddle &&
+            (!join.complete || decoded->upTo + leastMiddle <= primary))
             partials->push_back({pieces, length, cut.at, decoded->upTo});
     }
     return false;

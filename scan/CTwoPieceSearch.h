@@ -46,8 +46,11 @@ public:
     static constexpr uint32_t kMaxPieces = 8;
     static constexpr uint64_t kMinMiddleBytes = 8192;
     // Joins decoded at most for one boundary as a middle piece.
-    static constexpr uint32_t kMaxMiddlesPerCut = 2;
+    static constexpr uint32_t kMaxMiddlesPerCut = 1;
     static constexpr uint32_t kMaxDecodesPerPhoto = 64;
+    // Windows searched at most for one photo (one for each piece looked
+    // for, and for each middle piece given up).
+    static constexpr uint32_t kMaxSearchesPerPhoto = 4;
 
     CTwoPieceSearch(CPieceReader::Reader reader, uint32_t sectorSize, const CFreeSpaceMap& map,
                     CJpegValidator& validator, const std::atomic<bool>* cancel);
@@ -145,6 +148,7 @@ private:
     std::vector<tagFilePiece> following; // where the window lies
     std::vector<unsigned char> window;
     std::vector<uint64_t> joinPoints; // the joins of the pieces searched on
+    uint32_t searchesLeft = 0;        // for the photo being searched
     uint64_t budgetLeft = kScanDecodeBudget;
     uint32_t decodes = 0;
     uint32_t completed = 0;
