@@ -43,14 +43,14 @@ public:
     // on for kMinMiddleBytes (and a cluster) or more but stops decoding
     // again is searched on from there, with at most kMaxDecodesPerPhoto
     // decodes for the photo in all.
-    static constexpr uint32_t kMaxPieces = 8;
+    static constexpr uint32_t kMaxPieces = 3;
     static constexpr uint64_t kMinMiddleBytes = 8192;
     // Joins decoded at most for one boundary as a middle piece.
     static constexpr uint32_t kMaxMiddlesPerCut = 1;
     static constexpr uint32_t kMaxDecodesPerPhoto = 64;
     // Windows searched at most for one photo (one for each piece looked
     // for, and for each middle piece given up).
-    static constexpr uint32_t kMaxSearchesPerPhoto = 4;
+    static constexpr uint32_t kMaxSearchesPerPhoto = 2;
 
     CTwoPieceSearch(CPieceReader::Reader reader, uint32_t sectorSize, const CFreeSpaceMap& map,
                     CJpegValidator& validator, const std::atomic<bool>* cancel);
