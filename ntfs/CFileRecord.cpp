@@ -130,6 +130,24 @@ bool CFileRecord::ReadRecord(uint64_t number) {
         recordNumber = kNoRecord;
         return false;
     }
+    return AcceptImage(number, std::move(bytes));
+}
+
+bool CFileRecord::TakeRecord(uint64_t number, const uint8_t* source) {
+    ReleaseAttributes();
+    image.reset();
+    recordNumber = kNoRecord;
+    const uint32_t size = volume->FileRecordSize();
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size]);
+    if (!bytes) {
+        failure = Failure::NoMemory;
+        return false;
+    }
+    std::memcpy(bytes.get(), source, size);
+    return AcceptImage(number, std::move(bytes));
+}
+
+bool CFileRecord::AcceptImage(uint64_t number, std::unique_ptr<uint8_t[]> bytes) {
     recordNumber = number;
     failure = Failure::Corrupt;
     const CByteView record(bytes.get(), volume->FileRecordSize());

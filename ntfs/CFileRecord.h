@@ -35,6 +35,9 @@ public:
     // Reads record number and undoes its update sequence; false (see
     // LastFailure) when it cannot be read or is not a file record.
     bool ReadRecord(uint64_t number);
+    // The same for a record image the caller read (FileRecordSize() bytes
+    // at bytes, copied), for walking the MFT in large reads.
+    bool TakeRecord(uint64_t number, const uint8_t* bytes);
     // Attribute types to instantiate at the next LoadAttributes: the bit of a
     // type is its list index, taken modulo 32.
     void SetAttributeMask(uint32_t mask) { attributeMask = mask; }
@@ -64,6 +67,7 @@ public:
 private:
     std::unique_ptr<uint8_t[]> FetchRecordImage(uint64_t number);
     bool ApplyFixups(uint8_t* bytes) const;
+    bool AcceptImage(uint64_t number, std::unique_ptr<uint8_t[]> bytes);
     bool WalkAttributes(const CByteView& record);
     bool AddAttribute(const CByteView& header);
     CAttrBase* CreateAttribute(const CByteView& header);

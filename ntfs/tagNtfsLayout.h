@@ -33,6 +33,9 @@ struct tagNtfsRecordHeader {
     static constexpr size_t kMagicLength = 4;
     static constexpr size_t kUpdateSequenceOffsetOffset = 0x04; // 16 bits
     static constexpr size_t kFirstAttributeOffsetOffset = 0x14; // 16 bits
+    static constexpr size_t kFlagsOffset = 0x16;                // 16 bits
+    // Set while the record holds a file; clear once the file was deleted.
+    static constexpr uint16_t kInUse = 0x0001;
     // The update sequence protects the last two bytes of every stride.
     static constexpr uint32_t kFixupStride = 512;
     // Ends the attributes of a record, in place of a type.

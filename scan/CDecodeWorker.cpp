@@ -92,7 +92,7 @@ void CDecodeWorker::check(tagCheckedFile& checked) {
     } else {
         checked.verdict = V::Corrupt;
     }
-    if (checked.verdict == V::Corrupt && search && search->complete(file, stop))
+    if (checked.verdict == V::Corrupt && !file.listed && search && search->complete(file, stop))
         checked.verdict = V::Decodes;
     if (checked.verdict == V::Decodes || checked.verdict == V::TooLarge)
         checked.duplicate = duplicates.isDuplicate(file.pieces, file.length);

@@ -19,7 +19,13 @@ class CVolumeAccess;
 // breaks off in its image data, or does not decode, is looked for a second
 // piece of (CTwoPieceSearch). Files that are cut short, break off or do
 // not decode are kept as partial files when asked for. A photo equal to one found before is
-// counted, not kept. Everything but the decoding runs on the sweep thread.
+// counted, not kept. After the sweep, the deleted files the file system
+// still lists in free clusters (an NTFS volume's MFT records) that begin
+// with FF D8 FF are decoded in their listed pieces too: one that decodes
+// to its end marker at its recorded size takes the place of the carved
+// photo or partial file with the same start, which the record shows to be
+// a guess of the same photo. Everything but the decoding runs on the sweep
+// thread.
 class CThoroughCarver {
 public:
     // stopRequest gives the front end's stop request; onPhoto is called on
@@ -44,11 +50,18 @@ public:
 
 private:
     void handOn();
+    // Queues the listed deleted files that begin like a JPEG.
+    void offerListedFiles();
+    bool beginsLikeJpeg(uint64_t sector);
+    // A listed photo that decodes: replaces what was carved at its start.
+    void takeListedPhoto(const tagCarvedFile& file);
+    void submit(const tagCarvedFile& file);
     void collect();
     void keepPartial(const tagCarvedFile& file);
     std::unique_ptr<CBaseFile> placeOf(const tagCarvedFile& file) const;
     bool abandoned();
 
+    CVolumeAccess* access;
     uint32_t sectorSize;
     bool keepPartials;
     std::function<CScanFrontEnd::StopRequest()> stopRequest;

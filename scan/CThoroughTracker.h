@@ -16,6 +16,7 @@ struct tagCarvedFile {
     uint64_t primaryLength = 0;       // bytes of the primary image (complete files)
     bool complete = false;            // false: truncated or broken, only kept as a partial file
     bool reachedScan = false;         // the walk reached entropy-coded data
+    bool listed = false;              // the file system's record gave the pieces, not carving
     std::vector<tagFilePiece> pieces; // where the length bytes lie, in order
 };
 

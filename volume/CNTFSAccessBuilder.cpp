@@ -92,6 +92,7 @@ std::unique_ptr<CNTFSVolumeAccess> CNTFSAccessBuilder::build() {
     auto access = std::make_unique<CNTFSVolumeAccess>(sectorsPerCluster, clusterBytes,
                                                       sweptClusters, sectorBytes, device, bits,
                                                       std::shared_ptr<const void>(holder));
+    access->setVolume(holder->volume.get());
     freeCount = access->countFreeClusters();
     return access;
 }

@@ -1,5 +1,6 @@
 #include "volume/CNTFSVolumeAccess.h"
 
+#include "ntfs/CDeletedDataFinder.h"
 #include "platform/CDevice.h"
 
 #include <bit>
@@ -47,4 +48,23 @@ void CNTFSVolumeAccess::debugLine(const std::string& line) {
     static const bool enabled = std::getenv("VALLORA_DEBUG") != nullptr;
     if (enabled)
         std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void CNTFSVolumeAccess::forEachListedDeletedFile(
+    const std::function<bool(const tagListedFile&)>& visit) {
+    if (!volume)
+        return;
+    tagListedFile file;
+    CDeletedDataFinder(*volume).forEach([&](const tagDeletedData& data) {
+        file.length = data.dataSize;
+        file.runs.clear();
+        for (const tagDataRun_Entry& run : data.runs) {
+            const uint64_t first = uint64_t(run.lcn);
+            if (first >= clusterCount || run.clusters > clusterCount - first ||
+                firstUsedCluster(first, first + run.clusters) != first + run.clusters)
+                return true; // beyond the swept clusters, or some in use again
+            file.runs.emplace_back(first, run.clusters);
+        }
+        return visit(file);
+    });
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 class CDevice;
+class CNTFSVolume;
 
 // The clusters of an NTFS volume; a cluster is free when its bit in the
 // volume's allocation bitmap is clear. The access reads no metadata: it is
@@ -34,6 +35,13 @@ public:
     // Clusters whose bit is clear.
     uint64_t countFreeClusters() override;
 
+    // The deleted files whose MFT records still list their data
+    // (CDeletedDataFinder), every cluster of it free and swept; needs the
+    // volume the access was built from (setVolume).
+    void forEachListedDeletedFile(const std::function<bool(const tagListedFile&)>& visit) override;
+    // The NTFS reader's volume, borrowed like the bitmap.
+    void setVolume(CNTFSVolume* ntfs) { volume = ntfs; }
+
     // What the volume is, in one line for the person running the program
     // (NTFS version and geometry); set by whoever built the access.
     void setDescription(std::string text) { description_ = std::move(text); }
@@ -52,6 +60,7 @@ private:
     uint32_t sectorSize;
     std::shared_ptr<CDevice> volumeHandle;
     const uint8_t* bitmap;
+    CNTFSVolume* volume = nullptr;
     std::shared_ptr<const void> keeper;
     std::string description_;
 };

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "volume/tagListedFile.h"
+
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -54,6 +57,12 @@ public:
     // Something that person should know before trusting the sweep (an
     // unclean journal), or "".
     virtual std::string volumeWarning() { return {}; }
+
+    // Calls visit, until it returns false, for each deleted file that the
+    // file system still lists and whose clusters are all free now (none are
+    // known by default).
+    virtual void
+    forEachListedDeletedFile(const std::function<bool(const tagListedFile&)>& /*visit*/) {}
 
     // Opens a source read-only for an access. On failure writes the
     // diagnostic line and throws CVolumeOpenError.
