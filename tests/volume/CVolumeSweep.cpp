@@ -12,7 +12,8 @@
 #include <filesystem>
 
 tagSweep CVolumeSweep::run(const std::string& image, CVolumeOpener::Choice choice,
-                           const CTempDir& dir, const std::string& outName, bool thorough) {
+                           const CTempDir& dir, const std::string& outName, bool thorough,
+                           bool keepPartial) {
     const std::string out = dir.file(outName);
     std::filesystem::create_directory(out);
     tagSweep result;
@@ -25,7 +26,7 @@ tagSweep CVolumeSweep::run(const std::string& image, CVolumeOpener::Choice choic
         CRecordingFrontEnd frontEnd(out);
         CScanner scanner(opened.access.get());
         if (thorough)
-            scanner.setThorough(false);
+            scanner.setThorough(keepPartial);
         scanner.run(&frontEnd);
         result.unreadable = scanner.unreadableSectors();
     } catch (...) {

@@ -21,9 +21,10 @@ struct tagSweep {
 class CVolumeSweep {
 public:
     // Sweeps image into the new folder outName of dir (in the thorough mode
-    // when asked).
+    // when asked, keeping partial files when asked).
     static tagSweep run(const std::string& image, CVolumeOpener::Choice choice, const CTempDir& dir,
-                        const std::string& outName, bool thorough = false);
+                        const std::string& outName, bool thorough = false,
+                        bool keepPartial = false);
     // count different real photos, of the three start signatures in turn.
     static std::vector<std::vector<unsigned char>> makePhotos(int count);
 };

@@ -1,7 +1,7 @@
 // A photo that ntfs-3g wrote in pieces out of order (its tail first, into
 // the holes of deleted files), then deleted: the thorough mode takes its
 // pieces from the deleted file's MFT record and writes it byte for byte,
-// once.
+// once, in place of the partial file the carving makes of it.
 #include "CDiskImageMaker.h"
 #include "CTempDir.h"
 #include "CVolumeSweep.h"
@@ -62,9 +62,15 @@ TEST(ThoroughMftRuns, PhotoInPiecesOutOfOrderComesBackOnce) {
     const Bytes photo = CTempDir::readFile(dir.file("p1.jpg"));
     ASSERT_TRUE(listedOutOfOrder(dir.file("vol.img"), photo.size()));
 
+    // The carving alone leaves the photo's first piece as a partial file
+    // at the same start: the record's photo takes its place.
     const tagSweep thorough =
-        CVolumeSweep::run(dir.file("vol.img"), CVolumeOpener::Choice::Auto, dir, "out", true);
+        CVolumeSweep::run(dir.file("vol.img"), CVolumeOpener::Choice::Auto, dir, "out", true, true);
     EXPECT_EQ(thorough.recovered, std::vector<Bytes>{photo}); // byte for byte, once, nothing else
+    const std::string partial = dir.file("out/partial");
+    if (::access(partial.c_str(), F_OK) == 0) {
+        EXPECT_TRUE(CTempDir::photosIn(partial).empty());
+    }
 
     // The default mode does not look at the records.
     const tagSweep plain =
