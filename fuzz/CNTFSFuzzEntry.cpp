@@ -62,6 +62,8 @@ void CNTFSFuzzEntry::run(const uint8_t* data, size_t size) {
         std::vector<uint8_t> cluster(2 * size_t(access->getClusterSize()));
         access->readClusters(count - 1, count - 1, cluster.data());
         access->readSectors(0, 1, cluster.data());
+        uint32_t listed = 0;
+        access->forEachListedDeletedFile([&](const tagListedFile&) { return ++listed < 64; });
         builder.describe();
     } catch (const CVolumeOpenError&) {
     }

@@ -5,6 +5,7 @@
 #include "ntfs/CNTFSVolume.h"
 #include "ntfs/tagNtfsLayout.h"
 #include "platform/CByteView.h"
+#include "platform/CDevice.h"
 
 #include <algorithm>
 #include <memory>
@@ -17,7 +18,9 @@ bool CDeletedDataFinder::forEach(const std::function<bool(const tagDeletedData&)
     const uint32_t recordSize = volume.FileRecordSize();
     if (!mft || recordSize == 0 || recordSize > kReadBytes)
         return false;
-    const uint64_t mftBytes = mft->DataSize();
+    // A hostile size (or sparse runs) cannot make the walk longer than the
+    // device: the MFT lies on it.
+    const uint64_t mftBytes = std::min(mft->DataSize(), volume.Device()->byteSize());
     const uint32_t chunk = kReadBytes - kReadBytes % recordSize;
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[chunk]);
     if (!buffer)

@@ -11,7 +11,8 @@ class CFileRecord;
 // Walks the MFT for the records of deleted files (the in-use flag of the
 // record header clear) that still list their unnamed $DATA in clusters:
 // a non-resident attribute starting at VCN 0 whose runs decode, none of
-// them sparse, and cover the data size. The MFT is read in order,
+// them sparse, and cover the data size. The MFT is read in order (no
+// further than the device holds, whatever size its record claims),
 // kReadBytes at a time; records in use are passed over by their header
 // alone. Records that do not decode are passed over as corrupt.
 class CDeletedDataFinder {
