@@ -79,8 +79,9 @@ void CThoroughCarver::submit(const tagCarvedFile& file) {
 
 void CThoroughCarver::offerListedFiles() {
     const uint64_t clusterBytes = access->getClusterSize();
+    // A sweep that was stopped writes what it found: the records are not read.
     access->forEachListedDeletedFile([&](const tagListedFile& listed) {
-        if (abandoned())
+        if (stopRequest() != CScanFrontEnd::StopRequest::Running)
             return false;
         if (listed.runs.empty() || !beginsLikeJpeg(access->clusterToSector(listed.runs[0].first)))
             return true;
