@@ -91,7 +91,7 @@ std::vector<uint8_t> CNtfsTestImage::CRecord::layout(uint32_t recordSize) const 
     put16(r, 0x06, static_cast<uint16_t>(strides + 1));
     const size_t first = align8(0x30 + 2 * (strides + 1));
     put16(r, 0x14, static_cast<uint16_t>(first));
-    put16(r, 0x16, flags);
+    put16(r, 0x16, headerFlags);
     if (first + attributes.size() + 8 > recordSize)
         throw std::length_error("attributes do not fit the record");
     std::copy(attributes.begin(), attributes.end(), r.begin() + first);

@@ -40,7 +40,7 @@ public:
 
         std::vector<uint8_t> attributes;
         uint16_t usaOffset = 0x30;
-        uint16_t flags = 1; // in use; 0: a deleted file's record
+        uint16_t headerFlags = 1; // in use; 0: a deleted file's record
     };
 
     explicit CNtfsTestImage(tagGeometry geometry = {});

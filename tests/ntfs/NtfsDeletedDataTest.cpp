@@ -19,7 +19,7 @@ namespace {
 constexpr uint64_t kRecord = 20;
 
 Record deleted(Record record) {
-    record.flags = 0;
+    record.headerFlags = 0;
     return record;
 }
 
