@@ -2,7 +2,7 @@
 
 #include <utility>
 
-CJobQueue::CJobQueue(size_t slots) : slots(slots), worker([this] { loop(); }) {}
+CJobQueue::CJobQueue(size_t bufferCount) : bufferCount(bufferCount), worker([this] { loop(); }) {}
 
 CJobQueue::~CJobQueue() {
     {
@@ -50,7 +50,7 @@ void CJobQueue::cancel() {
 }
 
 bool CJobQueue::mayStart() const {
-    return !queued.empty() && !holding && started < released + slots;
+    return !queued.empty() && !holding && started < released + bufferCount;
 }
 
 void CJobQueue::loop() {

@@ -11,13 +11,13 @@
 // Jobs run one after another, in the order they were queued, on a thread of
 // their own: the sweep reads its next runs here while it tests the one it
 // has, and the thread goes from one read to the next without waiting for
-// the sweep to wake up. The jobs fill `slots` buffers in turn, so a job
-// starts only once the caller has released the job `slots` places before
+// the sweep to wake up. The jobs fill `bufferCount` buffers in turn, so a job
+// starts only once the caller has released the job `bufferCount` places before
 // it. A job that fails holds the later ones back until the caller releases
 // it: the caller reads the failed stretch again before anything else is read.
 class CJobQueue {
 public:
-    explicit CJobQueue(size_t slots);
+    explicit CJobQueue(size_t bufferCount);
     ~CJobQueue();
     CJobQueue(const CJobQueue&) = delete;
     CJobQueue& operator=(const CJobQueue&) = delete;
@@ -40,7 +40,7 @@ private:
     std::condition_variable changed;
     std::deque<std::function<bool()>> queued; // not started
     std::deque<bool> results;                 // finished, not taken
-    const size_t slots;
+    const size_t bufferCount;
     uint64_t started = 0;
     uint64_t released = 0;
     uint64_t failedJob = 0; // the job that holds the later ones back
