@@ -15,12 +15,6 @@
 
 namespace {
 
-uint32_t tickCount() {
-    using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
 template <typename... Args> std::string format(const char* pattern, Args... args) {
     char text[160];
     std::snprintf(text, sizeof text, pattern, args...);
@@ -39,6 +33,12 @@ uint32_t sectorsHeld(uint32_t sectorSize) {
 }
 
 } // namespace
+
+uint32_t CScanner::tickCount() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
 
 CScanner::CScanner(CVolumeAccess* access)
     : access(access), clusterCount(access->getClusterCount()),

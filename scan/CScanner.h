@@ -228,8 +228,14 @@ private:
     // While writing: files[k] was written when written[k] is set.
     void saveWritingState(const std::vector<tagResumeFound>& files,
                           const std::vector<char>& written, bool final);
+    // The state to record, and whether writing it is due (every
+    // resumeEveryMs, or at once when now is set).
+    bool resumeSaveDue(bool now) const;
+    tagResumeState resumeStateToSave() const;
     void writeResumeFile(const tagResumeState& state);
     void removeResumeFile();
+    // Milliseconds of a steady clock.
+    static uint32_t tickCount();
 
     CVolumeAccess* access;
     CScanFrontEnd* scanDialog = nullptr;

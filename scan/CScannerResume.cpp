@@ -6,19 +6,8 @@
 
 #include <cerrno>
 #include <charconv>
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-uint32_t nowMs() {
-    using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-} // namespace
 
 void CScanner::keepResumeFile(const tagResumeState& base) {
     resumeWanted = true;
@@ -74,11 +63,20 @@ void CScanner::noteResumePoint(uint64_t runFirst) {
     resumeFoundCount = tracker->foundFiles.size();
 }
 
-void CScanner::saveResumePoint(bool now) {
-    if (!now && nowMs() - lastResumeSave < resumeEveryMs)
-        return;
+bool CScanner::resumeSaveDue(bool now) const {
+    return now || tickCount() - lastResumeSave >= resumeEveryMs;
+}
+
+tagResumeState CScanner::resumeStateToSave() const {
     tagResumeState state = resumeState;
     state.writtenBefore = writtenBefore;
+    return state;
+}
+
+void CScanner::saveResumePoint(bool now) {
+    if (!resumeSaveDue(now))
+        return;
+    tagResumeState state = resumeStateToSave();
     for (size_t k = 0; k < resumeFoundCount && k < tracker->foundFiles.size(); ++k) {
         const CBaseFile& file = *tracker->foundFiles[k];
         state.pending.push_back({file.startSector, file.lastSector, file.endOffset});
@@ -88,10 +86,9 @@ void CScanner::saveResumePoint(bool now) {
 
 void CScanner::saveWritingState(const std::vector<tagResumeFound>& files,
                                 const std::vector<char>& written, bool final) {
-    if (!final && nowMs() - lastResumeSave < resumeEveryMs)
+    if (!resumeSaveDue(final))
         return;
-    tagResumeState state = resumeState;
-    state.writtenBefore = writtenBefore;
+    tagResumeState state = resumeStateToSave();
     for (size_t k = 0; k < files.size(); ++k) {
         // Images from the point on are found again when the sweep is taken up.
         if (!state.sweepDone && files[k].startSector >= state.nextSector)
@@ -117,7 +114,7 @@ void CScanner::removeResumeFile() {
 }
 
 void CScanner::writeResumeFile(const tagResumeState& state) {
-    lastResumeSave = nowMs();
+    lastResumeSave = tickCount();
     std::string error;
     if (!CResumeFile::write(outputFd, state, handOver ? ownerUser : uid_t(-1),
                             handOver ? ownerGroup : gid_t(-1), error)) {

@@ -51,29 +51,29 @@ constexpr uint64_t kFatEntrySize = 4;
 // The FAT is read in pieces of this many bytes (a multiple of every sector size).
 constexpr uint64_t kFatPieceBytes = uint64_t(4) << 20;
 
-// An entry is in use when any of its four bytes is not zero, whatever the
-// byte order.
-bool entryInUse(const unsigned char* entry) {
-    uint32_t value;
-    std::memcpy(&value, entry, sizeof value);
-    return value != 0;
-}
-
-// The in-use bits of 64 consecutive entries, the first in bit 0.
-uint64_t usedBitsOf64(const unsigned char* entries) {
+// The in-use bits of up to 64 consecutive entries, the first in bit 0. An
+// entry is in use when any of its four bytes is not zero, whatever the byte
+// order.
+uint64_t usedBitsOf(const unsigned char* entries, uint64_t count) {
     uint64_t bits = 0;
 #if defined(__SSE2__)
-    // Four entries at a time; this loop sets the pace of opening a large FAT.
-    const __m128i zero = _mm_setzero_si128();
-    for (unsigned k = 0; k < 16; ++k) {
-        const __m128i four = _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + 16 * k));
-        const int zeros = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, zero)));
-        bits |= uint64_t(~zeros & 0xF) << (4 * k);
+    if (count == 64) {
+        // Four entries at a time; this loop sets the pace of opening a large FAT.
+        const __m128i zero = _mm_setzero_si128();
+        for (unsigned k = 0; k < 16; ++k) {
+            const __m128i four =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(entries + 16 * k));
+            const int zeros = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(four, zero)));
+            bits |= uint64_t(~zeros & 0xF) << (4 * k);
+        }
+        return bits;
     }
-#else
-    for (unsigned k = 0; k < 64; ++k)
-        bits |= uint64_t(entryInUse(entries + k * kFatEntrySize)) << k;
 #endif
+    for (uint64_t k = 0; k < count; ++k) {
+        uint32_t value;
+        std::memcpy(&value, entries + k * kFatEntrySize, sizeof value);
+        bits |= uint64_t(value != 0) << k;
+    }
     return bits;
 }
 
@@ -241,15 +241,9 @@ void CFAT32VolumeAccess::loadFat() {
 }
 
 void CFAT32VolumeAccess::markUsed(const unsigned char* entries, uint64_t first, uint64_t count) {
-    uint64_t n = 0;
-    for (; n + 64 <= count; n += 64)
-        used[(first + n) / 64] = usedBitsOf64(entries + n * kFatEntrySize);
-    if (n < count) {
-        uint64_t bits = 0;
-        for (uint64_t k = 0; n + k < count; ++k)
-            bits |= uint64_t(entryInUse(entries + (n + k) * kFatEntrySize)) << k;
-        used[(first + n) / 64] = bits;
-    }
+    for (uint64_t n = 0; n < count; n += 64)
+        used[(first + n) / 64] =
+            usedBitsOf(entries + n * kFatEntrySize, std::min<uint64_t>(64, count - n));
 }
 
 bool CFAT32VolumeAccess::isClusterUsed(uint64_t cluster) {
